@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine and runs the whole test suite twice: in the default build and
+# under AddressSanitizer + UndefinedBehaviorSanitizer, where any finding fails the run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+for preset in default asan; do
+    echo "=== $preset ==="
+    cmake --preset "$preset"
+    cmake --build --preset "$preset"
+    ctest --preset "$preset"
+done

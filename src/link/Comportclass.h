@@ -1,0 +1,120 @@
+// The link object: the one connection of the tool to the device line. It frames requests,
+// runs request-reply transactions with their attempt counts and delays, and holds the line
+// settings that are applied to the serial port when it opens.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "Cport.h"
+#include "link_clock.h"
+
+// Result codes of a transaction and of the link's own operations.
+enum LinkResult : int32_t {
+    lrOk = 0,
+    lrBadFunction = 1,
+    lrDeviceBusy = 6,
+    lrReceiveError = 128,
+    lrShortReply = 129,
+    lrNoReply = 130,
+    lrChecksumError = 131,
+    lrPortOpenFailed = 132,
+    lrPortNotConfigured = 133,
+    lrPortSetupAtPowerOff = 134,
+    lrPortSetupError = 135,
+    lrPortNotConnected = 256,
+};
+
+// A request is built in a fixed area; the longest payload leaves room for the four bytes of
+// address, function code and checksum.
+constexpr int kFrameAreaSize = 3004;
+constexpr int kMaxPayloadLength = kFrameAreaSize - 4;
+using FrameArea = std::array<uint8_t, kFrameAreaSize>;
+
+// Room for the longest reply any request can draw: a counted reply is at most 260 bytes, a
+// fixed-length echo as long as its request.
+using ReplyBuffer = FrameArea;
+
+enum class HeaderKind { Normal, Exception, Foreign };
+
+class TComPortClass {
+  public:
+    explicit TComPortClass(TCustomComPort& port, LinkClock& clock = SystemLinkClock());
+
+    int32_t GetStage1Attempts() const { return Stage1Attempts; }
+    void SetStage1Attempts(int32_t value);
+    void SetStage2Attempts(int32_t value);
+    int32_t GetSendDelay() const { return SendDelay; }
+    void SetSendDelay(int32_t value) { SendDelay = value; }
+    int32_t GetReceiveDelay() const { return ReceiveDelay; }
+    void SetReceiveDelay(int32_t value) { ReceiveDelay = value; }
+
+    // One complete exchange with device number deviceNumber (0..31): 0 when the whole reply
+    // arrived with a right checksum (functions 69 and 70: when the request was sent), else a
+    // failure code of LinkResult or the device's exception code. The reply holds the frame
+    // from its address byte on. A payload longer than kMaxPayloadLength is refused with
+    // lrBadFunction. Errors of the port's reads and writes pass on as EComPort.
+    int32_t Transact(int32_t deviceNumber, uint8_t function, std::span<const uint8_t> payload,
+                     ReplyBuffer& reply);
+
+    // Waits the given time on the link's steady clock, sleeping instead of spinning.
+    void WaitMs(int32_t ms);
+
+    // Frames a request from PayloadLength and RequestLength: 0, or lrBadFunction for a code
+    // outside the permitted table or a length that does not fit the area (frame untouched).
+    int32_t BuildRequest(uint8_t deviceNumber, uint8_t function, const uint8_t* payload,
+                         FrameArea& frame) const;
+
+    // CRC-16/MODBUS of the first count bytes; 0xFFFF for a count of 0 or less.
+    static uint16_t Crc16(const uint8_t* bytes, int32_t count);
+    static bool IsPermittedFunction(uint8_t function);
+    // Expected length of the reply to a request, from the request's function code and the
+    // header's byte count; 0 for the requests that get no reply (69, 70).
+    static int32_t ExpectedReplyLength(uint8_t requestFunction, int32_t requestLength,
+                                       uint8_t headerByteCount);
+    static HeaderKind ClassifyHeader(uint8_t requestFunction, uint8_t replyFunction);
+    // The last two bytes of the length bytes are the CRC of the others, low byte first.
+    static bool ReplyCheckPasses(const uint8_t* reply, int32_t length);
+
+    // Shows the port-disconnection message and asks the main window to close.
+    void ReportPortDisconnected();
+
+    const FrameArea& RequestArea() const { return request_; }
+    int32_t GetRequestLength() const { return RequestLength; }
+    int32_t GetPayloadLength() const { return PayloadLength; }
+    int32_t GetReplyLength() const { return ReplyLength; }
+    int32_t GetReplyByteCount() const { return ReplyByteCount; }
+
+    // Asks the main window to close; installed by the main window.
+    std::function<void()> OnCloseRequest;
+
+    // Line settings as the port settings command writes them.
+    std::string BaudText = "9600";
+    std::string ParityLetter = "N";
+    std::string StopBitsText = "2";
+    std::string PortName = "COM1";
+
+  private:
+    int32_t Exchange(uint8_t function, ReplyBuffer& reply);
+
+    int32_t RequestLength = 0;
+    int32_t PayloadLength = 0;
+    int32_t ReplyLength = 0;
+    int32_t ReplyByteCount = 0;
+    int32_t Stage1Attempts = 5;
+    int32_t Stage2Attempts = 10;
+    int32_t SendDelay = 25;
+    int32_t ReceiveDelay = 20;
+
+    TCustomComPort& port_;
+    LinkClock& clock_;
+    FrameArea request_{};
+};
+
+// Pause after every failed attempt of a transaction.
+constexpr int32_t kRetryPauseMs = 300;
+
+extern const char* const kPortDisconnectedText;

@@ -1,0 +1,24 @@
+#include "operator_message.h"
+
+#include <iostream>
+#include <utility>
+
+namespace {
+
+MessageResponder& CurrentResponder() {
+    static MessageResponder responder;
+    return responder;
+}
+
+}  // namespace
+
+MessageAnswer ShowOperatorMessage(const OperatorMessage& message) {
+    if (const MessageResponder& responder = CurrentResponder())
+        return responder(message);
+    std::cerr << message.caption << ": " << message.text << '\n';
+    return message.defaultButton;
+}
+
+MessageResponder SetMessageResponder(MessageResponder responder) {
+    return std::exchange(CurrentResponder(), std::move(responder));
+}

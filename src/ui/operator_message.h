@@ -1,0 +1,28 @@
+// Every message box of the tool goes through ShowOperatorMessage. The windows install a
+// responder that shows a modal box without an owner window; tests install one that records
+// the messages and gives scripted answers.
+#pragma once
+
+#include <functional>
+#include <string>
+
+enum class MessageIcon { None, Information, Warning, Error, Question };
+enum class MessageButtons { Ok, YesNo, YesNoCancel };
+enum class MessageAnswer { Ok, Yes, No, Cancel };
+
+struct OperatorMessage {
+    std::string text;  // UTF-8
+    std::string caption;
+    MessageIcon icon = MessageIcon::None;
+    MessageButtons buttons = MessageButtons::Ok;
+    MessageAnswer defaultButton = MessageAnswer::Ok;
+};
+
+using MessageResponder = std::function<MessageAnswer(const OperatorMessage&)>;
+
+// Shows a message and returns the operator's answer. Without a responder the message goes
+// to the standard error stream and the default button is the answer.
+MessageAnswer ShowOperatorMessage(const OperatorMessage& message);
+
+// Installs a responder (an empty one restores the default) and returns the previous one.
+MessageResponder SetMessageResponder(MessageResponder responder);

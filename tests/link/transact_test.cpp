@@ -1,0 +1,241 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "link/Comportclass.h"
+#include "support/scripted_port.h"
+#include "ui/operator_message.h"
+
+namespace {
+
+class Transaction : public ::testing::Test {
+  protected:
+    Transaction() {
+        auto backend = std::make_unique<ScriptedBackend>();
+        line = backend.get();
+        line->clock = &clock;
+        port = std::make_unique<TComPort>(std::move(backend));
+        ApplyComPort1Design(*port);
+        port->Open();
+        link = std::make_unique<TComPortClass>(*port, clock);
+        link->OnCloseRequest = [this] { ++closeRequests; };
+        previousResponder = SetMessageResponder([this](const OperatorMessage& m) {
+            messages.push_back(m);
+            return MessageAnswer::Ok;
+        });
+        reply.fill(0xAA);
+    }
+    ~Transaction() override { SetMessageResponder(previousResponder); }
+
+    // Answers the n-th request (from 0) with answers[n], the last one again after that.
+    void Answer(std::vector<Bytes> answers) {
+        line->responder = [answers, n = size_t{0}](const Bytes&) mutable {
+            return answers[std::min(n++, answers.size() - 1)];
+        };
+    }
+
+    int32_t Run(uint8_t function, const Bytes& payload = {}) {
+        return link->Transact(0, function, payload, reply);
+    }
+
+    size_t Sends() const { return line->writes.size(); }
+
+    FakeClock clock;
+    ScriptedBackend* line = nullptr;
+    std::unique_ptr<TComPort> port;
+    std::unique_ptr<TComPortClass> link;
+    ReplyBuffer reply{};
+    std::vector<OperatorMessage> messages;
+    MessageResponder previousResponder;
+    int closeRequests = 0;
+};
+
+const Bytes kGoodReply = WithCrc({0x01, 0x03, 0x02, 0x12, 0x34});
+const Bytes kBadCrcReply = {0x01, 0x03, 0x02, 0x12, 0x34, 0x00, 0x00};
+
+TEST_F(Transaction, GoodReplyArrivesWholeInTheBuffer) {
+    Answer({kGoodReply});
+    EXPECT_EQ(Run(3, {0x00, 0x00, 0x00, 0x01}), lrOk);
+    EXPECT_TRUE(std::equal(kGoodReply.begin(), kGoodReply.end(), reply.begin()));
+    EXPECT_EQ(link->GetReplyLength(), 7);
+    EXPECT_EQ(link->GetReplyByteCount(), 2);
+    EXPECT_EQ(Sends(), 1u);
+    // The send delay comes before the write.
+    EXPECT_EQ(clock.SleptMs(), 25);
+}
+
+TEST_F(Transaction, ClosedPortOrRefusedFunctionSendNothing) {
+    port->Close();
+    line->calls.clear();
+    EXPECT_EQ(Run(17), lrPortNotConnected);
+    EXPECT_EQ(Run(7), lrBadFunction);
+    EXPECT_TRUE(line->calls.empty());  // neither written nor purged
+}
+
+TEST_F(Transaction, WriteOnlyFunctionsReturnAfterTheWrite) {
+    for (uint8_t function : {69, 70}) {
+        Answer({kGoodReply});
+        EXPECT_EQ(Run(function, {1, 2, 3}), lrOk);
+        EXPECT_TRUE(std::all_of(reply.begin(), reply.end(), [](uint8_t b) { return b == 0xAA; }));
+    }
+    EXPECT_EQ(Sends(), 2u);
+}
+
+TEST_F(Transaction, ExceptionReplyEndsAtOnce) {
+    Answer({WithCrc({0x01, 0x83, 0x06})});
+    EXPECT_EQ(Run(3, {0, 0, 0, 1}), lrDeviceBusy);
+    EXPECT_EQ(Sends(), 1u);
+    EXPECT_EQ(link->GetReplyLength(), 5);
+    EXPECT_EQ(line->input.size(), 2u);  // the checksum is not read
+}
+
+TEST_F(Transaction, ExceptionCodeZeroIsReadLikeANormalReply) {
+    Answer({WithCrc({0x01, 0x83, 0x00})});
+    EXPECT_EQ(Run(3), lrOk);
+    EXPECT_EQ(link->GetReplyLength(), 5);
+
+    Answer({WithCrc({0x01, 0x85, 0x00, 0x01, 0xFF, 0x00})});  // fixed length for function 5
+    EXPECT_EQ(Run(5, {0x10, 0x01, 0xFF, 0x00}), lrOk);
+}
+
+TEST_F(Transaction, BodyFailuresUseUpTheSecondStageCount) {
+    Answer({{0x01, 0x03, 0x04, 0x11}});  // good header, 1 of 6 body bytes
+    EXPECT_EQ(Run(3), lrShortReply);
+    EXPECT_EQ(Sends(), 10u);
+
+    line->writes.clear();
+    Answer({{0x01, 0x03, 0x04}});  // the body never starts
+    EXPECT_EQ(Run(3), lrNoReply);
+    EXPECT_EQ(Sends(), 10u);
+
+    line->writes.clear();
+    Answer({kBadCrcReply});
+    EXPECT_EQ(Run(3), lrChecksumError);
+    EXPECT_EQ(Sends(), 10u);
+}
+
+TEST_F(Transaction, HeaderCountStartsAfreshAfterEachGoodHeader) {
+    std::vector<Bytes> cycle = {{}, {0x01}, {}, {0x01, 0x03}, kBadCrcReply};
+    std::vector<Bytes> answers;
+    for (int i = 0; i < 10; ++i)
+        answers.insert(answers.end(), cycle.begin(), cycle.end());
+    answers.push_back(kGoodReply);  // never reached
+    Answer(answers);
+    EXPECT_EQ(Run(3), lrChecksumError);
+    EXPECT_EQ(Sends(), 50u);
+    // Every pass resends the whole request.
+    for (const Bytes& w : line->writes)
+        EXPECT_EQ(w, line->writes.front());
+}
+
+TEST_F(Transaction, FiveHeaderFailuresInARowEndWithTheLastCode) {
+    Answer({{}, {}, {}, {}, {0x01}});
+    EXPECT_EQ(Run(17), lrShortReply);
+    EXPECT_EQ(Sends(), 5u);
+
+    line->writes.clear();
+    Answer({{0x01}, {}});
+    EXPECT_EQ(Run(17), lrNoReply);
+    EXPECT_EQ(Sends(), 5u);
+}
+
+TEST_F(Transaction, SilentDeviceTakesAboutEightSeconds) {
+    Answer({{}});
+    int64_t start = clock.NowMs();
+    EXPECT_EQ(Run(17), lrNoReply);
+    // 5 × (25 ms delay + 1300 ms header read + 300 ms pause)
+    EXPECT_EQ(clock.NowMs() - start, 5 * (25 + 1300 + 300));
+}
+
+TEST_F(Transaction, SingleHeaderAttemptEndsAfterOneSilence) {
+    link->SetStage1Attempts(1);
+    Answer({{}});
+    EXPECT_EQ(Run(17), lrNoReply);
+    EXPECT_EQ(Sends(), 1u);
+}
+
+TEST_F(Transaction, AttemptCountsBelowOneStillEnd) {
+    link->SetStage1Attempts(0);
+    link->SetStage2Attempts(-4);
+    EXPECT_EQ(link->GetStage1Attempts(), 1);
+    Answer({kBadCrcReply});
+    EXPECT_EQ(Run(3), lrChecksumError);
+    EXPECT_EQ(Sends(), 1u);
+}
+
+TEST_F(Transaction, ForeignReplyIsRetriedAndNeverSucceeds) {
+    Answer({WithCrc({0x01, 0x04, 0x02, 0x00, 0x00})});
+    int32_t result = Run(3);
+    EXPECT_EQ(result, lrReceiveError);
+    EXPECT_EQ(Sends(), 5u);
+}
+
+TEST_F(Transaction, LateBytesOfOneAttemptStartTheNextReply) {
+    // The buffers are cleared before the first send only: two bytes that come late after a
+    // failed attempt are read as the start of the next attempt's reply.
+    Bytes first = kBadCrcReply;
+    first.insert(first.end(), {0x01, 0x03});
+    Answer({first, {0x02, 0x12, 0x34, kGoodReply[5], kGoodReply[6]}});
+    EXPECT_EQ(Run(3), lrOk);
+    EXPECT_EQ(Sends(), 2u);
+    EXPECT_TRUE(std::equal(kGoodReply.begin(), kGoodReply.end(), reply.begin()));
+}
+
+TEST_F(Transaction, PurgeFailureReportsDisconnectionAndStillExchanges) {
+    line->failPurge = true;
+    Answer({kGoodReply});
+    EXPECT_EQ(Run(3), lrOk);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text,
+              "COM-порт отключен. Проверьте оборудование, перезапустите программу.");
+    EXPECT_EQ(messages[0].caption, "Ошибка");
+    EXPECT_EQ(messages[0].icon, MessageIcon::Error);
+    EXPECT_EQ(messages[0].buttons, MessageButtons::Ok);
+    EXPECT_EQ(closeRequests, 1);
+}
+
+TEST_F(Transaction, PortErrorsOfReadAndWritePassOn) {
+    class BrokenBackend final : public ComPortBackend {
+        void Open(const std::string&) override {}
+        void SetupBuffers(int32_t, int32_t) override {}
+        void SetControlBlock(const ComControlBlock&) override {}
+        void SetTimeouts(const ComTimeoutValues&) override {}
+        void Purge(unsigned) override {}
+        void Close() override {}
+        int Write(const uint8_t*, int count) override { return count; }
+        int Read(uint8_t*, int) override { throw EComPort(CE_ReadFailed, 5); }
+    };
+    TComPort broken(std::make_unique<BrokenBackend>());
+    broken.Open();
+    TComPortClass brokenLink(broken, clock);
+    try {
+        brokenLink.Transact(0, 17, {}, reply);
+        FAIL() << "no exception";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code, CE_ReadFailed);
+        EXPECT_STREQ(e.what(), "ReadFile function failed (Error: 5)");
+    }
+}
+
+TEST(WaitMs, LastsItsFullTimeAcrossMidnight) {
+    FakeClock clock(86'399'990);
+    TComPort port(std::make_unique<ScriptedBackend>());
+    TComPortClass link(port, clock);
+    link.WaitMs(100);
+    EXPECT_EQ(clock.NowMs(), 86'399'990 + 100);
+    link.WaitMs(0);
+    link.WaitMs(-7);
+    EXPECT_EQ(clock.NowMs(), 86'399'990 + 100);
+}
+
+TEST(WaitMs, SleepsOnTheSteadyClock) {
+    TComPort port(std::make_unique<ScriptedBackend>());
+    TComPortClass link(port);
+    auto start = std::chrono::steady_clock::now();
+    link.WaitMs(40);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(40));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(2000));
+}
+
+}  // namespace
