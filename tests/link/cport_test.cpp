@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -187,6 +188,19 @@ TEST_F(PtyPort, OpensAnyDevicePathAndAppliesTheLineSettings) {
     port.SetBaudRate(br56000);  // outside the POSIX table, applied while open
     port.SetBaudRate(br14400);
     EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(PtyPort, OpensATwoDigitNameThroughALink) {
+    char dir[] = "/tmp/vek-port-test-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string link = std::string(dir) + "/COM10";
+    ASSERT_EQ(symlink(pty.SlavePath().c_str(), link.c_str()), 0);
+    port.SetPort(link);
+    port.Open();
+    EXPECT_TRUE(port.Connected());
+    port.Close();
+    unlink(link.c_str());
+    rmdir(dir);
 }
 
 TEST_F(PtyPort, OpenTwiceAndCloseTwiceDoNothing) {
