@@ -6,8 +6,7 @@ namespace {
 
 std::string ComErrorMessage(int code, int32_t winCode) {
     std::string text = ComErrorText(code);
-    if (winCode > 0)
-        text += " (Error: " + std::to_string(winCode) + ")";
+    if (winCode > 0) text += " (Error: " + std::to_string(winCode) + ")";
     return text;
 }
 
@@ -45,8 +44,7 @@ uint32_t BaudRateValue(TBaudRate rate, uint32_t customBaudRate) {
     static constexpr uint32_t kRates[] = {0,     110,    300,    600,   1200,  2400,
                                           4800,  9600,   14400,  19200, 38400, 56000,
                                           57600, 115200, 128000, 256000};
-    if (rate == brCustom)
-        return customBaudRate;
+    if (rate == brCustom) return customBaudRate;
     return kRates[rate];
 }
 
@@ -56,8 +54,7 @@ TCustomComPort::TCustomComPort(std::unique_ptr<ComPortBackend> backend)
     : backend_(std::move(backend)) {}
 
 TCustomComPort::~TCustomComPort() {
-    if (!connected_)
-        return;
+    if (!connected_) return;
     // A destructor cannot report; the handle is released whatever the purge says.
     try {
         backend_->Purge(kPurgeTxAbort | kPurgeRxAbort);
@@ -67,8 +64,7 @@ TCustomComPort::~TCustomComPort() {
 }
 
 void TCustomComPort::Open() {
-    if (connected_)
-        return;
+    if (connected_) return;
     backend_->Open(port_);
     connected_ = true;
     try {
@@ -83,8 +79,7 @@ void TCustomComPort::Open() {
 }
 
 void TCustomComPort::Close() {
-    if (!connected_)
-        return;
+    if (!connected_) return;
     backend_->Purge(kPurgeTxAbort | kPurgeRxAbort);
     backend_->Close();
     connected_ = false;
@@ -92,32 +87,25 @@ void TCustomComPort::Close() {
 
 void TCustomComPort::ClearBuffer(bool input, bool output) {
     unsigned flags = 0;
-    if (input)
-        flags |= kPurgeRxClear;
-    if (output)
-        flags |= kPurgeTxClear;
+    if (input) flags |= kPurgeRxClear;
+    if (output) flags |= kPurgeTxClear;
     backend_->Purge(flags);  // a closed port fails here like any other purge
 }
 
 int TCustomComPort::Write(const uint8_t* buffer, int count) {
-    if (!connected_)
-        throw EComPort(CE_PortNotOpen);
-    if (count <= 0)
-        return 0;
+    if (!connected_) throw EComPort(CE_PortNotOpen);
+    if (count <= 0) return 0;
     return backend_->Write(buffer, count);
 }
 
 int TCustomComPort::Read(uint8_t* buffer, int count) {
-    if (!connected_)
-        throw EComPort(CE_PortNotOpen);
-    if (count <= 0)
-        return 0;
+    if (!connected_) throw EComPort(CE_PortNotOpen);
+    if (count <= 0) return 0;
     return backend_->Read(buffer, count);
 }
 
 void TCustomComPort::SetPort(const std::string& port) {
-    if (port == port_)
-        return;
+    if (port == port_) return;
     port_ = port;
     if (connected_) {
         Close();
@@ -126,35 +114,29 @@ void TCustomComPort::SetPort(const std::string& port) {
 }
 
 void TCustomComPort::ApplyControlBlockIfConnected() {
-    if (connected_)
-        backend_->SetControlBlock(BuildControlBlock());
+    if (connected_) backend_->SetControlBlock(BuildControlBlock());
 }
 
 void TCustomComPort::SetBaudRate(TBaudRate rate) {
-    if (rate == baudRate_)
-        return;
+    if (rate == baudRate_) return;
     baudRate_ = rate;
     ApplyControlBlockIfConnected();
 }
 
 void TCustomComPort::SetCustomBaudRate(uint32_t rate) {
-    if (rate == customBaudRate_)
-        return;
+    if (rate == customBaudRate_) return;
     customBaudRate_ = rate;
-    if (baudRate_ == brCustom)
-        ApplyControlBlockIfConnected();
+    if (baudRate_ == brCustom) ApplyControlBlockIfConnected();
 }
 
 void TCustomComPort::SetDataBits(TDataBits bits) {
-    if (bits == dataBits_)
-        return;
+    if (bits == dataBits_) return;
     dataBits_ = bits;
     ApplyControlBlockIfConnected();
 }
 
 void TCustomComPort::SetStopBits(TStopBits bits) {
-    if (bits == stopBits_)
-        return;
+    if (bits == stopBits_) return;
     stopBits_ = bits;
     ApplyControlBlockIfConnected();
 }
@@ -165,8 +147,7 @@ void TCustomComPort::SetParity(const TComParity& parity) {
 }
 
 void TCustomComPort::SetParityBits(TParityBits bits) {
-    if (bits == parity_.Bits)
-        return;
+    if (bits == parity_.Bits) return;
     parity_.Bits = bits;
     ApplyControlBlockIfConnected();
 }
@@ -177,29 +158,25 @@ void TCustomComPort::SetFlowControl(const TComFlowControl& flowControl) {
 }
 
 void TCustomComPort::SetDiscardNull(bool discard) {
-    if (discard == discardNull_)
-        return;
+    if (discard == discardNull_) return;
     discardNull_ = discard;
     ApplyControlBlockIfConnected();
 }
 
 void TCustomComPort::SetEventChar(uint8_t ch) {
-    if (ch == eventChar_)
-        return;
+    if (ch == eventChar_) return;
     eventChar_ = ch;
     ApplyControlBlockIfConnected();
 }
 
 void TCustomComPort::SetTimeouts(const TComTimeouts& timeouts) {
     timeouts_ = timeouts;
-    if (connected_)
-        backend_->SetTimeouts(BuildTimeouts());
+    if (connected_) backend_->SetTimeouts(BuildTimeouts());
 }
 
 void TCustomComPort::SetBuffer(const TComBuffer& buffer) {
     buffer_ = buffer;
-    if (connected_)
-        backend_->SetupBuffers(buffer_.InputSize, buffer_.OutputSize);
+    if (connected_) backend_->SetupBuffers(buffer_.InputSize, buffer_.OutputSize);
 }
 
 ComControlBlock TCustomComPort::BuildControlBlock() const {

@@ -65,8 +65,7 @@ class PosixComBackend final : public ComPortBackend {
 
     void Open(const std::string& port) override {
         int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            throw EComPort(CE_OpenFailed, errno);
+        if (fd < 0) throw EComPort(CE_OpenFailed, errno);
         // flock stops a second copy of the tool even when it runs as root; TIOCEXCL stops
         // other programs that open the tty without locking it.
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -80,18 +79,14 @@ class PosixComBackend final : public ComPortBackend {
 
     void SetupBuffers(int32_t input, int32_t output) override {
         // The kernel's tty queues have a fixed size; only the handle and the sizes are checked.
-        if (fd_ < 0)
-            throw EComPort(CE_SetupComFailed, EBADF);
-        if (input <= 0 || output <= 0)
-            throw EComPort(CE_SetupComFailed, EINVAL);
+        if (fd_ < 0) throw EComPort(CE_SetupComFailed, EBADF);
+        if (input <= 0 || output <= 0) throw EComPort(CE_SetupComFailed, EINVAL);
     }
 
     void SetControlBlock(const ComControlBlock& dcb) override {
-        if (fd_ < 0)
-            throw EComPort(CE_SetStateFailed, EBADF);
+        if (fd_ < 0) throw EComPort(CE_SetStateFailed, EBADF);
         termios tio{};
-        if (::tcgetattr(fd_, &tio) != 0)
-            throw EComPort(CE_SetStateFailed, errno);
+        if (::tcgetattr(fd_, &tio) != 0) throw EComPort(CE_SetStateFailed, errno);
         ::cfmakeraw(&tio);
         tio.c_cflag |= CLOCAL | CREAD;
         tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -113,16 +108,11 @@ class PosixComBackend final : public ComPortBackend {
             default:
                 break;
         }
-        if (dcb.fParity)
-            tio.c_iflag |= INPCK;
-        if (dcb.StopBits != 0)
-            tio.c_cflag |= CSTOPB;
-        if (dcb.fOutxCtsFlow || dcb.fRtsControl == rtsHandshake)
-            tio.c_cflag |= CRTSCTS;
-        if (dcb.fOutX)
-            tio.c_iflag |= IXON;
-        if (dcb.fInX)
-            tio.c_iflag |= IXOFF;
+        if (dcb.fParity) tio.c_iflag |= INPCK;
+        if (dcb.StopBits != 0) tio.c_cflag |= CSTOPB;
+        if (dcb.fOutxCtsFlow || dcb.fRtsControl == rtsHandshake) tio.c_cflag |= CRTSCTS;
+        if (dcb.fOutX) tio.c_iflag |= IXON;
+        if (dcb.fInX) tio.c_iflag |= IXOFF;
         tio.c_cc[VSTART] = dcb.XonChar;
         tio.c_cc[VSTOP] = dcb.XoffChar;
         tio.c_cc[VMIN] = 0;
@@ -132,8 +122,7 @@ class PosixComBackend final : public ComPortBackend {
             ::cfsetispeed(&tio, *speed);
             ::cfsetospeed(&tio, *speed);
         }
-        if (::tcsetattr(fd_, TCSANOW, &tio) != 0)
-            throw EComPort(CE_SetStateFailed, errno);
+        if (::tcsetattr(fd_, TCSANOW, &tio) != 0) throw EComPort(CE_SetStateFailed, errno);
         if (!speed) {
             if (int err = SetArbitraryLineSpeed(fd_, dcb.BaudRate)) {
                 throw EComPort(CE_SetStateFailed, err);
@@ -146,14 +135,12 @@ class PosixComBackend final : public ComPortBackend {
     }
 
     void SetTimeouts(const ComTimeoutValues& timeouts) override {
-        if (fd_ < 0)
-            throw EComPort(CE_SetTimeoutsFailed, EBADF);
+        if (fd_ < 0) throw EComPort(CE_SetTimeoutsFailed, EBADF);
         timeouts_ = timeouts;
     }
 
     void Purge(unsigned flags) override {
-        if (fd_ < 0)
-            throw EComPort(CE_PurgeFailed, EBADF);
+        if (fd_ < 0) throw EComPort(CE_PurgeFailed, EBADF);
         bool input = flags & (kPurgeRxClear | kPurgeRxAbort);
         bool output = flags & (kPurgeTxClear | kPurgeTxAbort);
         int queue = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
@@ -163,8 +150,7 @@ class PosixComBackend final : public ComPortBackend {
     }
 
     void Close() override {
-        if (fd_ < 0)
-            return;
+        if (fd_ < 0) return;
         ::close(fd_);  // also releases the flock
         fd_ = -1;
     }
@@ -179,12 +165,9 @@ class PosixComBackend final : public ComPortBackend {
                 written += static_cast<int>(n);
                 continue;
             }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno != EAGAIN)
-                throw EComPort(CE_WriteFailed, errno);
-            if (WaitFor(POLLOUT, deadline, CE_WriteFailed) == 0)
-                return written;
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN) throw EComPort(CE_WriteFailed, errno);
+            if (WaitFor(POLLOUT, deadline, CE_WriteFailed) == 0) return written;
         }
         WaitUntilSent(deadline);
         return written;
@@ -221,18 +204,15 @@ class PosixComBackend final : public ComPortBackend {
                 // A hung-up tty reads as empty for ever; without this the loop would spin.
                 throw EComPort(CE_ReadFailed, EIO);
             }
-            if (received == count || returnAtOnce || (firstByteOnly && received > 0))
-                break;
+            if (received == count || returnAtOnce || (firstByteOnly && received > 0)) break;
 
             std::optional<Clock::time_point> deadline = totalDeadline;
             if (useInterval && received > 0) {
                 auto intervalEnd = lastByte + milliseconds(interval);
-                if (!deadline || intervalEnd < *deadline)
-                    deadline = intervalEnd;
+                if (!deadline || intervalEnd < *deadline) deadline = intervalEnd;
             }
             lastEvents = WaitFor(POLLIN, deadline, CE_ReadFailed);
-            if (lastEvents == 0)
-                break;
+            if (lastEvents == 0) break;
         }
         return received;
     }
@@ -241,8 +221,7 @@ class PosixComBackend final : public ComPortBackend {
     // Deadline of a total time-out of multiplier × count + constant; none when both are 0.
     static std::optional<Clock::time_point> TotalDeadline(uint32_t multiplier, uint32_t constant,
                                                           int count) {
-        if (multiplier == 0 && constant == 0)
-            return std::nullopt;
+        if (multiplier == 0 && constant == 0) return std::nullopt;
         uint64_t ms = uint64_t{multiplier} * static_cast<uint64_t>(count) + constant;
         return Clock::now() + milliseconds(ms);
     }
@@ -251,12 +230,9 @@ class PosixComBackend final : public ComPortBackend {
     int ReadAvailable(uint8_t* buffer, int count) {
         for (;;) {
             ssize_t n = ::read(fd_, buffer, static_cast<size_t>(count));
-            if (n >= 0)
-                return static_cast<int>(n);
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN)
-                return 0;
+            if (n >= 0) return static_cast<int>(n);
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN) return 0;
             throw EComPort(CE_ReadFailed, errno);
         }
     }
@@ -267,19 +243,15 @@ class PosixComBackend final : public ComPortBackend {
     short WaitFor(short events, std::optional<Clock::time_point> deadline, int failureCode) {
         for (;;) {
             int timeout = deadline ? PollTimeout(*deadline) : -1;
-            if (deadline && timeout == 0)
-                return 0;
+            if (deadline && timeout == 0) return 0;
             pollfd pfd{fd_, events, 0};
             int r = ::poll(&pfd, 1, timeout);
-            if (r > 0)
-                return pfd.revents;
+            if (r > 0) return pfd.revents;
             if (r == 0) {
-                if (deadline && Clock::now() >= *deadline)
-                    return 0;
+                if (deadline && Clock::now() >= *deadline) return 0;
                 continue;
             }
-            if (errno != EINTR)
-                throw EComPort(failureCode, errno);
+            if (errno != EINTR) throw EComPort(failureCode, errno);
         }
     }
 
@@ -288,15 +260,13 @@ class PosixComBackend final : public ComPortBackend {
     void WaitUntilSent(std::optional<Clock::time_point> deadline) {
         for (;;) {
             int queued = 0;
-            if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0)
-                return;
+            if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
             auto need =
                 milliseconds(1 + uint64_t{static_cast<unsigned>(queued)} *
                                      static_cast<unsigned>(bitsPerChar_) * 1000 / bitsPerSecond_);
             auto wake = Clock::now() + need;
             if (deadline) {
-                if (Clock::now() >= *deadline)
-                    return;
+                if (Clock::now() >= *deadline) return;
                 wake = std::min(wake, *deadline);
             }
             std::this_thread::sleep_until(wake);
@@ -306,8 +276,7 @@ class PosixComBackend final : public ComPortBackend {
     // Modem lines take the control values 0 (inactive) and 1 (active); handshake modes leave
     // them to the driver. Pseudo-terminals have no modem lines and refuse the call.
     void SetModemLine(int line, uint8_t control) {
-        if (control > 1)
-            return;
+        if (control > 1) return;
         ::ioctl(fd_, control == 1 ? TIOCMBIS : TIOCMBIC, &line);
     }
 

@@ -8,13 +8,11 @@
 
 int SetArbitraryLineSpeed(int fd, uint32_t bitsPerSecond) {
     struct termios2 tio {};
-    if (ioctl(fd, TCGETS2, &tio) != 0)
-        return errno;
+    if (ioctl(fd, TCGETS2, &tio) != 0) return errno;
     tio.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
     tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
     tio.c_ispeed = bitsPerSecond;
     tio.c_ospeed = bitsPerSecond;
-    if (ioctl(fd, TCSETS2, &tio) != 0)
-        return errno;
+    if (ioctl(fd, TCSETS2, &tio) != 0) return errno;
     return 0;
 }

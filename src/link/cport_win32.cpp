@@ -33,8 +33,7 @@ class OperationRecord {
         DWORD transferred = 0;
         if (!::GetOverlappedResult(handle, &overlapped_, &transferred, FALSE)) {
             DWORD error = ::GetLastError();
-            if (isRead && error == ERROR_TIMEOUT)
-                return 0;
+            if (isRead && error == ERROR_TIMEOUT) return 0;
             throw EComPort(failureCode, static_cast<int32_t>(error));
         }
         return transferred;
@@ -116,8 +115,7 @@ class Win32ComBackend final : public ComPortBackend {
     }
 
     void Close() override {
-        if (handle_ == INVALID_HANDLE_VALUE)
-            return;
+        if (handle_ == INVALID_HANDLE_VALUE) return;
         ::CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
     }

@@ -13,8 +13,7 @@ MessageResponder& CurrentResponder() {
 }  // namespace
 
 MessageAnswer ShowOperatorMessage(const OperatorMessage& message) {
-    if (const MessageResponder& responder = CurrentResponder())
-        return responder(message);
+    if (const MessageResponder& responder = CurrentResponder()) return responder(message);
     std::cerr << message.caption << ": " << message.text << '\n';
     return message.defaultButton;
 }

@@ -39,11 +39,9 @@ class ModbusPeer : public ::testing::Test {
         uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
         while (!stop) {
             pollfd pfd{pty.MasterFd(), POLLIN, 0};
-            if (poll(&pfd, 1, 50) <= 0)
-                continue;
+            if (poll(&pfd, 1, 50) <= 0) continue;
             int n = modbus_receive(ctx, query);
-            if (n > 0)
-                modbus_reply(ctx, query, n, map);
+            if (n > 0) modbus_reply(ctx, query, n, map);
         }
     }
 

@@ -19,28 +19,22 @@ namespace {
 
 PtyPair::PtyPair() {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master_ < 0)
-        Fail("posix_openpt");
-    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-        Fail("unlockpt");
+    if (master_ < 0) Fail("posix_openpt");
+    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0) Fail("unlockpt");
     char name[128];
-    if (::ptsname_r(master_, name, sizeof name) != 0)
-        Fail("ptsname_r");
+    if (::ptsname_r(master_, name, sizeof name) != 0) Fail("ptsname_r");
     slavePath_ = name;
     slaveKeeper_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (slaveKeeper_ < 0)
-        Fail("open slave");
+    if (slaveKeeper_ < 0) Fail("open slave");
 }
 
 PtyPair::~PtyPair() {
-    if (slaveKeeper_ >= 0)
-        ::close(slaveKeeper_);
+    if (slaveKeeper_ >= 0) ::close(slaveKeeper_);
     CloseMaster();
 }
 
 void PtyPair::CloseMaster() {
-    if (master_ >= 0)
-        ::close(master_);
+    if (master_ >= 0) ::close(master_);
     master_ = -1;
 }
 
@@ -65,11 +59,9 @@ std::vector<uint8_t> PtyPair::Receive(size_t count, std::chrono::milliseconds ti
     std::vector<uint8_t> out;
     while (out.size() < count) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
-            break;
+        if (left.count() <= 0) break;
         pollfd pfd{master_, POLLIN, 0};
-        if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0)
-            continue;
+        if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) continue;
         uint8_t buf[512];
         ssize_t n = ::read(master_, buf, std::min(sizeof buf, count - out.size()));
         if (n > 0)

@@ -6,36 +6,30 @@
 
 void ScriptedBackend::Open(const std::string& port) {
     calls.push_back("open " + port);
-    if (failOn == "open")
-        throw EComPort(CE_OpenFailed, ENOENT);
+    if (failOn == "open") throw EComPort(CE_OpenFailed, ENOENT);
 }
 
 void ScriptedBackend::SetupBuffers(int32_t in, int32_t out) {
     calls.push_back("buffers " + std::to_string(in) + " " + std::to_string(out));
-    if (failOn == "buffers")
-        throw EComPort(CE_SetupComFailed, EINVAL);
+    if (failOn == "buffers") throw EComPort(CE_SetupComFailed, EINVAL);
 }
 
 void ScriptedBackend::SetControlBlock(const ComControlBlock& dcb) {
     calls.push_back("dcb " + std::to_string(dcb.BaudRate));
     lastControlBlock = dcb;
-    if (failOn == "dcb")
-        throw EComPort(CE_SetStateFailed, EINVAL);
+    if (failOn == "dcb") throw EComPort(CE_SetStateFailed, EINVAL);
 }
 
 void ScriptedBackend::SetTimeouts(const ComTimeoutValues& t) {
     calls.push_back("timeouts");
     lastTimeouts = t;
-    if (failOn == "timeouts")
-        throw EComPort(CE_SetTimeoutsFailed, EINVAL);
+    if (failOn == "timeouts") throw EComPort(CE_SetTimeoutsFailed, EINVAL);
 }
 
 void ScriptedBackend::Purge(unsigned flags) {
     calls.push_back("purge " + std::to_string(flags));
-    if (failPurge)
-        throw EComPort(CE_PurgeFailed, EIO);
-    if (flags & (kPurgeRxClear | kPurgeRxAbort))
-        input.clear();
+    if (failPurge) throw EComPort(CE_PurgeFailed, EIO);
+    if (flags & (kPurgeRxClear | kPurgeRxAbort)) input.clear();
 }
 
 void ScriptedBackend::Close() {

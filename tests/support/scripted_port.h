@@ -17,8 +17,7 @@ class FakeClock final : public LinkClock {
     explicit FakeClock(int64_t startMs = 0) : now_(startMs) {}
     int64_t NowMs() override { return now_; }
     void SleepMs(int64_t ms) override {
-        if (ms > 0)
-            now_ += ms;
+        if (ms > 0) now_ += ms;
         slept_ += ms;
     }
     void Advance(int64_t ms) { now_ += ms; }
