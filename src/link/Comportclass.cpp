@@ -1,6 +1,8 @@
 #include "Comportclass.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 #include "../ui/operator_message.h"
 
@@ -14,6 +16,24 @@ constexpr uint8_t kPermittedFunctions[] = {1,  2,  3,  4,  5,  6,  14, 15, 17,
 
 bool ExpectsNoReply(uint8_t function) {
     return function == 69 || function == 70;
+}
+
+// The decimal number at the start of a text, as the line settings are read: digits only,
+// anything after them ignored; -1 when the text does not start with a digit.
+long LeadingNumber(const std::string& text) {
+    if (text.empty() || text[0] < '0' || text[0] > '9') return -1;
+    return std::strtol(text.c_str(), nullptr, 10);
+}
+
+TBaudRate BaudRateOf(long bitsPerSecond) {
+    for (TBaudRate rate = br110; rate <= br115200; rate = static_cast<TBaudRate>(rate + 1)) {
+        if (BaudRateValue(rate, 0) == static_cast<uint32_t>(bitsPerSecond)) return rate;
+    }
+    return brCustom;  // not one of the thirteen rates the link offers
+}
+
+void Show(const std::string& text, const char* caption, MessageIcon icon) {
+    ShowOperatorMessage({text, caption, icon, MessageButtons::Ok, MessageAnswer::Ok});
 }
 
 }  // namespace
@@ -46,8 +66,7 @@ uint16_t TComPortClass::Crc16(const uint8_t* bytes, int32_t count) {
 
 int32_t TComPortClass::BuildRequest(uint8_t deviceNumber, uint8_t function, const uint8_t* payload,
                                     FrameArea& frame) const {
-    if (!IsPermittedFunction(function))
-        return lrBadFunction;
+    if (!IsPermittedFunction(function)) return lrBadFunction;
     if (PayloadLength < 0 || PayloadLength > kMaxPayloadLength ||
         RequestLength != PayloadLength + 4) {
         return lrBadFunction;
@@ -56,8 +75,7 @@ int32_t TComPortClass::BuildRequest(uint8_t deviceNumber, uint8_t function, cons
     frame[1] = function;
     if (PayloadLength > 0) {
         std::copy_n(payload, PayloadLength, frame.begin() + 2);
-        if (function == 70)
-            frame[0] = 0;  // broadcast
+        if (function == 70) frame[0] = 0;  // broadcast
     }
     uint16_t crc = Crc16(frame.data(), RequestLength - 2);
     frame[PayloadLength + 2] = static_cast<uint8_t>(crc & 0xFF);
@@ -82,43 +100,135 @@ int32_t TComPortClass::ExpectedReplyLength(uint8_t requestFunction, int32_t requ
 }
 
 HeaderKind TComPortClass::ClassifyHeader(uint8_t requestFunction, uint8_t replyFunction) {
-    if (replyFunction == requestFunction)
-        return HeaderKind::Normal;
-    if (replyFunction == (requestFunction | 0x80))
-        return HeaderKind::Exception;
+    if (replyFunction == requestFunction) return HeaderKind::Normal;
+    if (replyFunction == (requestFunction | 0x80)) return HeaderKind::Exception;
     return HeaderKind::Foreign;
 }
 
 bool TComPortClass::ReplyCheckPasses(const uint8_t* reply, int32_t length) {
-    if (length < 2)
-        return false;
+    if (length < 2) return false;
     uint16_t crc = Crc16(reply, length - 2);
     return reply[length - 2] == (crc & 0xFF) && reply[length - 1] == (crc >> 8);
 }
 
+bool IsAcceptablePortName(const std::string& name) {
+#ifdef _WIN32
+    return name.find("COM") != std::string::npos || name.find("com") != std::string::npos;
+#else
+    return !name.empty() && name[0] == '/';
+#endif
+}
+
 void TComPortClass::ReportPortDisconnected() {
-    ShowOperatorMessage({kPortDisconnectedText, "Ошибка", MessageIcon::Error, MessageButtons::Ok,
-                         MessageAnswer::Ok});
-    if (OnCloseRequest)
-        OnCloseRequest();
+    Show(kPortDisconnectedText, "Ошибка", MessageIcon::Error);
+    if (OnCloseRequest) OnCloseRequest();
+}
+
+int32_t TComPortClass::OpenPort() {
+    try {
+        port_.Close();
+    } catch (const EComPort&) {
+        ReportPortDisconnected();
+    }
+
+    long baud = LeadingNumber(BaudText);
+    TBaudRate rate = baud > 0 ? BaudRateOf(baud) : brCustom;
+    if (rate == brCustom) return -1;
+    port_.SetBaudRate(rate);
+
+    switch (ParityLetter.empty() ? '\0' : ParityLetter[0]) {
+        case 'E':
+            port_.SetParityBits(prEven);
+            break;
+        case 'N':
+            port_.SetParityBits(prNone);
+            break;
+        case 'O':
+            port_.SetParityBits(prOdd);
+            break;
+        default:
+            return -1;
+    }
+
+    switch (LeadingNumber(StopBitsText)) {
+        case 1:
+            port_.SetStopBits(sbOneStopBit);
+            break;
+        case 2:
+            port_.SetStopBits(sbTwoStopBits);
+            break;
+        default:
+            return -1;
+    }
+
+    if (!IsAcceptablePortName(PortName)) return -1;
+    port_.SetPort(PortName);
+
+    try {
+        port_.Open();
+    } catch (const EComPort&) {
+        ReportPortDisconnected();
+    }
+    return port_.Connected() ? 0 : -1;
+}
+
+void TComPortClass::ClosePort() {
+    try {
+        port_.Close();
+    } catch (const EComPort&) {
+    }
+}
+
+void TComPortClass::ReportError(int32_t deviceNumber, int32_t code) {
+    const std::string device = "устройство " + std::to_string(deviceNumber + 1) + " " + PortName;
+    const char* warning = "Предупреждение";
+    switch (code) {
+        case lrOk:
+            return;
+        case lrDeviceBusy:
+            return Show(device + " Идет запись базы данных. Ждите.", warning, MessageIcon::Warning);
+        case lrReceiveError:
+            return Show(device + " ошибка приема данных ", warning, MessageIcon::Warning);
+        case lrShortReply:
+            return Show(device + " тайм-аут приема данных", warning, MessageIcon::Warning);
+        case lrNoReply:
+            return Show(device + " не отвечает на запрос", warning, MessageIcon::Warning);
+        case lrChecksumError:
+            return Show(device + " ошибка контрольной суммы", warning, MessageIcon::Warning);
+        case lrPortOpenFailed:
+            return Show(" невозможно открыть последовательный порт ", warning,
+                        MessageIcon::Warning);
+        case lrPortNotConfigured:
+            return Show("вероятно, порт не настроен", "Ошибка", MessageIcon::Error);
+        case lrPortSetupAtPowerOff:
+            return Show("сбой настройки порта при выключении прибора", "Ошибка",
+                        MessageIcon::Error);
+        case lrPortSetupError:
+            return Show("ошибка настройки порта", "Ошибка", MessageIcon::Error);
+        case lrPortNotConnected:
+            ClosePort();
+            return Show("Не выбран COM-порт.", "Ошибка", MessageIcon::Error);
+        default: {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "%02X", static_cast<uint32_t>(code));
+            return Show(device + " ошибка обмена " + hex, warning, MessageIcon::Warning);
+        }
+    }
 }
 
 void TComPortClass::WaitMs(int32_t ms) {
-    if (ms <= 0)
-        return;
+    if (ms <= 0) return;
     const int64_t start = clock_.NowMs();
     for (;;) {
         int64_t elapsed = clock_.NowMs() - start;
-        if (elapsed >= ms)
-            return;
+        if (elapsed >= ms) return;
         clock_.SleepMs(ms - elapsed);
     }
 }
 
 int32_t TComPortClass::Transact(int32_t deviceNumber, uint8_t function,
                                 std::span<const uint8_t> payload, ReplyBuffer& reply) {
-    if (payload.size() > static_cast<size_t>(kMaxPayloadLength))
-        return lrBadFunction;
+    if (payload.size() > static_cast<size_t>(kMaxPayloadLength)) return lrBadFunction;
     PayloadLength = static_cast<int32_t>(payload.size());
     RequestLength = PayloadLength + 4;
     std::fill_n(request_.begin(), RequestLength, uint8_t{0});
@@ -126,8 +236,7 @@ int32_t TComPortClass::Transact(int32_t deviceNumber, uint8_t function,
             BuildRequest(static_cast<uint8_t>(deviceNumber), function, payload.data(), request_)) {
         return built;
     }
-    if (!port_.Connected())
-        return lrPortNotConnected;
+    if (!port_.Connected()) return lrPortNotConnected;
     try {
         port_.ClearBuffer(true, true);
     } catch (const EComPort&) {
@@ -142,8 +251,7 @@ int32_t TComPortClass::Exchange(uint8_t function, ReplyBuffer& reply) {
     for (;;) {
         WaitMs(SendDelay);
         port_.Write(request_.data(), RequestLength);
-        if (ExpectsNoReply(function))
-            return lrOk;
+        if (ExpectsNoReply(function)) return lrOk;
 
         int32_t result = lrOk;
         bool headerFailed = false;
@@ -179,7 +287,6 @@ int32_t TComPortClass::Exchange(uint8_t function, ReplyBuffer& reply) {
 
         WaitMs(kRetryPauseMs);
         int32_t& attemptsLeft = headerFailed ? headerAttemptsLeft : bodyAttemptsLeft;
-        if (--attemptsLeft <= 0)
-            return result;
+        if (--attemptsLeft <= 0) return result;
     }
 }

@@ -79,6 +79,15 @@ class TComPortClass {
     // The last two bytes of the length bytes are the CRC of the others, low byte first.
     static bool ReplyCheckPasses(const uint8_t* reply, int32_t length);
 
+    // Applies the line settings to the serial port and opens it: 0 when it is open
+    // afterwards, -1 otherwise. A refused setting returns -1 silently; each setting read
+    // before it has been applied, and the port stays closed.
+    int32_t OpenPort();
+    // Closes the serial port; its errors are swallowed.
+    void ClosePort();
+    // Shows the operator message of a result code for device number deviceNumber (0-based).
+    void ReportError(int32_t deviceNumber, int32_t code);
+
     // Shows the port-disconnection message and asks the main window to close.
     void ReportPortDisconnected();
 
@@ -91,7 +100,9 @@ class TComPortClass {
     // Asks the main window to close; installed by the main window.
     std::function<void()> OnCloseRequest;
 
-    // Line settings as the port settings command writes them.
+    // Line settings as the port settings command writes them: speed in bit/s as decimal
+    // digits, parity letter N/O/E, stop bits "1" or "2", and the port's name. Device paths
+    // of POSIX systems are longer than a COM name; the name is kept whole.
     std::string BaudText = "9600";
     std::string ParityLetter = "N";
     std::string StopBitsText = "2";
@@ -118,3 +129,7 @@ class TComPortClass {
 constexpr int32_t kRetryPauseMs = 300;
 
 extern const char* const kPortDisconnectedText;
+
+// The port name check of OpenPort: on Windows the name contains "COM" or "com"; on POSIX
+// systems it is an absolute device path.
+bool IsAcceptablePortName(const std::string& name);

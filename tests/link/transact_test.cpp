@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "link/Comportclass.h"
+#include "support/message_recorder.h"
 #include "support/scripted_port.h"
 #include "ui/operator_message.h"
 
@@ -19,13 +20,8 @@ class Transaction : public ::testing::Test {
         port->Open();
         link = std::make_unique<TComPortClass>(*port, clock);
         link->OnCloseRequest = [this] { ++closeRequests; };
-        previousResponder = SetMessageResponder([this](const OperatorMessage& m) {
-            messages.push_back(m);
-            return MessageAnswer::Ok;
-        });
         reply.fill(0xAA);
     }
-    ~Transaction() override { SetMessageResponder(previousResponder); }
 
     // Answers the n-th request (from 0) with answers[n], the last one again after that.
     void Answer(std::vector<Bytes> answers) {
@@ -45,8 +41,8 @@ class Transaction : public ::testing::Test {
     std::unique_ptr<TComPort> port;
     std::unique_ptr<TComPortClass> link;
     ReplyBuffer reply{};
-    std::vector<OperatorMessage> messages;
-    MessageResponder previousResponder;
+    MessageRecorder recorder;
+    std::vector<OperatorMessage>& messages = recorder.messages;
     int closeRequests = 0;
 };
 

@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include "link/Comportclass.h"
+#include "support/message_recorder.h"
+#include "support/pty_pair.h"
+#include "support/scripted_port.h"
+
+namespace {
+
+const std::string kDisconnected =
+    "COM-порт отключен. Проверьте оборудование, перезапустите программу.";
+
+class LinkSettings : public ::testing::Test {
+  protected:
+    LinkSettings() {
+        auto backend = std::make_unique<ScriptedBackend>();
+        line = backend.get();
+        port = std::make_unique<TComPort>(std::move(backend));
+        link = std::make_unique<TComPortClass>(*port);
+        link->OnCloseRequest = [this] { ++closeRequests; };
+        link->PortName = "/dev/ttyUSB0";
+    }
+
+    ScriptedBackend* line;
+    std::unique_ptr<TComPort> port;
+    std::unique_ptr<TComPortClass> link;
+    MessageRecorder recorder;
+    int closeRequests = 0;
+};
+
+TEST_F(LinkSettings, StartsWithTheDefaults) {
+    TComPortClass fresh(*port);
+    EXPECT_EQ(fresh.GetStage1Attempts(), 5);
+    EXPECT_EQ(fresh.GetSendDelay(), 25);
+    EXPECT_EQ(fresh.GetReceiveDelay(), 20);
+    EXPECT_EQ(fresh.BaudText, "9600");
+    EXPECT_EQ(fresh.ParityLetter, "N");
+    EXPECT_EQ(fresh.StopBitsText, "2");
+    EXPECT_EQ(fresh.PortName, "COM1");
+    EXPECT_EQ(fresh.GetRequestLength(), 0);
+    EXPECT_EQ(fresh.GetReplyLength(), 0);
+}
+
+TEST_F(LinkSettings, OpenPortAppliesEachSettingAndOpens) {
+    link->BaudText = "56000";  // never offered by the dialog, still one of the rates
+    link->ParityLetter = "O";
+    link->StopBitsText = "1";
+    EXPECT_EQ(link->OpenPort(), 0);
+    EXPECT_TRUE(port->Connected());
+    EXPECT_EQ(port->BaudRate(), br56000);
+    EXPECT_EQ(port->Parity().Bits, prOdd);
+    EXPECT_EQ(port->StopBits(), sbOneStopBit);
+    EXPECT_EQ(port->Port(), "/dev/ttyUSB0");
+    EXPECT_EQ(line->calls.front(), "open /dev/ttyUSB0");
+    EXPECT_TRUE(recorder.messages.empty());
+
+    link->ParityLetter = "E";
+    link->StopBitsText = "2";
+    EXPECT_EQ(link->OpenPort(), 0);  // closes and reopens with the new settings
+    EXPECT_EQ(port->Parity().Bits, prEven);
+    EXPECT_EQ(port->StopBits(), sbTwoStopBits);
+}
+
+TEST_F(LinkSettings, RefusedSettingReturnsMinusOneSilentlyAndKeepsEarlierOnes) {
+    struct Case {
+        const char* baud;
+        const char* parity;
+        const char* stop;
+        const char* name;
+    };
+    const Case refused[] = {
+        {"128000", "N", "2", "/dev/ttyUSB0"}, {"", "N", "2", "/dev/ttyUSB0"},
+        {"abc", "N", "2", "/dev/ttyUSB0"},    {"9600", "n", "2", "/dev/ttyUSB0"},
+        {"9600", "", "2", "/dev/ttyUSB0"},    {"9600", "N", "3", "/dev/ttyUSB0"},
+        {"9600", "N", "", "/dev/ttyUSB0"},    {"9600", "N", "2", ""},
+    };
+    for (const Case& c : refused) {
+        link->BaudText = "9600";
+        link->ParityLetter = "N";
+        link->StopBitsText = "2";
+        link->PortName = "/dev/ttyUSB0";
+        ASSERT_EQ(link->OpenPort(), 0);
+        link->BaudText = c.baud;
+        link->ParityLetter = c.parity;
+        link->StopBitsText = c.stop;
+        link->PortName = c.name;
+        EXPECT_EQ(link->OpenPort(), -1)
+            << c.baud << "/" << c.parity << "/" << c.stop << "/" << c.name;
+        EXPECT_FALSE(port->Connected());
+    }
+    EXPECT_TRUE(recorder.messages.empty());
+
+    link->BaudText = "19200";
+    link->ParityLetter = "E";
+    link->StopBitsText = "7";
+    EXPECT_EQ(link->OpenPort(), -1);
+    EXPECT_EQ(port->BaudRate(), br19200);  // read before the refusal, so applied
+    EXPECT_EQ(port->Parity().Bits, prEven);
+}
+
+TEST_F(LinkSettings, NumbersAreReadFromTheStartOfTheTexts) {
+    link->BaudText = "115200 бит/с";
+    link->StopBitsText = "2x";
+    EXPECT_EQ(link->OpenPort(), 0);
+    EXPECT_EQ(port->BaudRate(), br115200);
+}
+
+TEST_F(LinkSettings, PortNameCheck) {
+#ifdef _WIN32
+    EXPECT_TRUE(IsAcceptablePortName("COM1"));
+    EXPECT_TRUE(IsAcceptablePortName("com7"));
+    EXPECT_TRUE(IsAcceptablePortName("\\Device\\COM12"));
+    EXPECT_FALSE(IsAcceptablePortName("Com7"));
+    EXPECT_FALSE(IsAcceptablePortName(""));
+#else
+    EXPECT_TRUE(IsAcceptablePortName("/dev/ttyUSB0"));
+    EXPECT_TRUE(IsAcceptablePortName("/run/user/1000/vek-ports/ttyVEK0"));
+    EXPECT_FALSE(IsAcceptablePortName("ttyUSB0"));
+    EXPECT_FALSE(IsAcceptablePortName("COM1"));
+    EXPECT_FALSE(IsAcceptablePortName(""));
+#endif
+}
+
+TEST_F(LinkSettings, OpenFailureReportsDisconnectionAndAsksToClose) {
+    line->failOn = "open";
+    EXPECT_EQ(link->OpenPort(), -1);
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text, kDisconnected);
+    EXPECT_EQ(recorder.messages[0].caption, "Ошибка");
+    EXPECT_EQ(recorder.messages[0].icon, MessageIcon::Error);
+    EXPECT_EQ(closeRequests, 1);
+}
+
+TEST_F(LinkSettings, CloseFailureIsReportedAndOpeningGoesOn) {
+    ASSERT_EQ(link->OpenPort(), 0);
+    line->failPurge = true;  // closing purges first
+    EXPECT_EQ(link->OpenPort(), 0);
+    EXPECT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(closeRequests, 1);
+
+    link->ClosePort();  // swallowed without a message
+    EXPECT_EQ(recorder.messages.size(), 1u);
+    line->failPurge = false;
+    link->ClosePort();
+    EXPECT_FALSE(port->Connected());
+}
+
+TEST_F(LinkSettings, HeldPortOnARealLine) {
+    PtyPair pty;
+    TComPort holder;
+    holder.SetPort(pty.SlavePath());
+    holder.Open();
+    TComPort port2;
+    TComPortClass link2(port2);
+    link2.OnCloseRequest = [this] { ++closeRequests; };
+    link2.PortName = pty.SlavePath();
+    EXPECT_EQ(link2.OpenPort(), -1);
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text, kDisconnected);
+    EXPECT_EQ(closeRequests, 1);
+}
+
+struct ReportCase {
+    int32_t device;
+    int32_t code;
+    const char* portName;
+    const char* text;
+    const char* caption;
+    MessageIcon icon;
+};
+
+TEST_F(LinkSettings, ReportErrorShowsTheMessageOfEachCode) {
+    const MessageIcon W = MessageIcon::Warning, E = MessageIcon::Error;
+    const ReportCase cases[] = {
+        {0, 130, "COM1", "устройство 1 COM1 не отвечает на запрос", "Предупреждение", W},
+        {31, 131, "COM3", "устройство 32 COM3 ошибка контрольной суммы", "Предупреждение", W},
+        {4, 2, "COM1", "устройство 5 COM1 ошибка обмена 02", "Предупреждение", W},
+        {4, 300, "COM1", "устройство 5 COM1 ошибка обмена 12C", "Предупреждение", W},
+        {4, 1, "COM1", "устройство 5 COM1 ошибка обмена 01", "Предупреждение", W},
+        {4, 0xAB, "COM1", "устройство 5 COM1 ошибка обмена AB", "Предупреждение", W},
+        {2, 6, "COM2", "устройство 3 COM2 Идет запись базы данных. Ждите.", "Предупреждение", W},
+        {0, 128, "COM1", "устройство 1 COM1 ошибка приема данных ", "Предупреждение", W},
+        {0, 129, "/dev/ttyUSB0", "устройство 1 /dev/ttyUSB0 тайм-аут приема данных",
+         "Предупреждение", W},
+        {17, 132, "COM1", " невозможно открыть последовательный порт ", "Предупреждение", W},
+        {0, 133, "COM1", "вероятно, порт не настроен", "Ошибка", E},
+        {0, 134, "COM1", "сбой настройки порта при выключении прибора", "Ошибка", E},
+        {0, 135, "COM1", "ошибка настройки порта", "Ошибка", E},
+        {0, 256, "COM1", "Не выбран COM-порт.", "Ошибка", E},
+    };
+    for (const ReportCase& c : cases) {
+        recorder.messages.clear();
+        link->PortName = c.portName;
+        link->ReportError(c.device, c.code);
+        ASSERT_EQ(recorder.messages.size(), 1u) << c.code;
+        const OperatorMessage& m = recorder.messages[0];
+        EXPECT_EQ(m.text, c.text);
+        EXPECT_EQ(m.caption, c.caption) << c.code;
+        EXPECT_EQ(m.icon, c.icon) << c.code;
+        EXPECT_EQ(m.buttons, MessageButtons::Ok);
+    }
+    recorder.messages.clear();
+    link->ReportError(3, 0);
+    EXPECT_TRUE(recorder.messages.empty());
+}
+
+TEST_F(LinkSettings, ReportOfPortNotConnectedClosesThePortFirst) {
+    ASSERT_EQ(link->OpenPort(), 0);
+    bool connectedWhenShown = true;
+    SetMessageResponder([&](const OperatorMessage&) {
+        connectedWhenShown = port->Connected();
+        return MessageAnswer::Ok;
+    });
+    link->ReportError(0, lrPortNotConnected);
+    EXPECT_FALSE(connectedWhenShown);
+}
+
+}  // namespace
