@@ -1,0 +1,61 @@
+#include "conversions.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr long double kScale = 1.0L / kFullScaleCode;
+constexpr float kRootFactor = 0.0078125f;  // 1/128
+
+}  // namespace
+
+long double OutputPercent(int32_t result) {
+    return result * kScale * 100;
+}
+
+std::optional<long double> PressureKpa(int32_t result, int32_t characteristic, float rangeStart,
+                                       float rangeEnd) {
+    if (result <= kPressureThreshold) return std::nullopt;
+    float x = static_cast<float>(result);
+    if (characteristic == 1) {
+        float root = static_cast<float>(result) * kRootFactor;
+        x = root * root;
+    }
+    return rangeStart + x * kScale * (static_cast<long double>(rangeEnd) - rangeStart);
+}
+
+float SetpointPercentOf(int32_t code) {
+    return static_cast<float>(code * 100 * kScale);
+}
+
+std::string FixedText(long double value, int decimals, std::string_view decimalSeparator) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*Lf", decimals, value);
+    std::string out;
+    bool nonZero = false;
+    for (const char* p = text; *p; ++p) {
+        if (*p == '.') {
+            out += decimalSeparator;
+        } else {
+            if (*p >= '1' && *p <= '9') nonZero = true;
+            out += *p;
+        }
+    }
+    // A value that rounds to zero is shown without a sign.
+    if (!nonZero && !out.empty() && out[0] == '-') out.erase(0, 1);
+    return out;
+}
+
+std::string OutputPercentText(int32_t result, std::string_view decimalSeparator) {
+    return FixedText(OutputPercent(result), 2, decimalSeparator);
+}
+
+std::string PressureText(int32_t result, int32_t characteristic, float rangeStart, float rangeEnd,
+                         std::string_view decimalSeparator) {
+    std::optional<long double> kpa = PressureKpa(result, characteristic, rangeStart, rangeEnd);
+    return kpa ? FixedText(*kpa, 2, decimalSeparator) : "0";
+}
+
+std::string SetpointPercentText(int32_t code) {
+    return FixedText(SetpointPercentOf(code), 0, "");
+}

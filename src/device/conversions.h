@@ -1,0 +1,34 @@
+// Conversions of the device's codes into what the operator reads: percent of the output
+// signal range, pressure in kPa, setpoint percent, and their fixed-point texts.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Output code units 0..16383 stand for 0..100 % of the output signal range.
+constexpr int32_t kFullScaleCode = 16383;
+// Results at or below this code have no pressure value.
+constexpr int32_t kPressureThreshold = -200;
+
+// r × (1/16383) × 100, in extended precision.
+long double OutputPercent(int32_t result);
+
+// Pressure of a result code of a channel with the given characteristic bit (0 linear,
+// 1 square root) and input range; none at or below the threshold.
+std::optional<long double> PressureKpa(int32_t result, int32_t characteristic, float rangeStart,
+                                       float rangeEnd);
+
+// code × 100 × (1/16383), rounded to single precision.
+float SetpointPercentOf(int32_t code);
+
+// The value rounded to `decimals` places, a minus sign when negative, no thousands
+// separator and the given decimal separator (the user's locale's).
+std::string FixedText(long double value, int decimals, std::string_view decimalSeparator);
+
+std::string OutputPercentText(int32_t result, std::string_view decimalSeparator);
+// "0" when the result has no pressure value.
+std::string PressureText(int32_t result, int32_t characteristic, float rangeStart, float rangeEnd,
+                         std::string_view decimalSeparator);
+std::string SetpointPercentText(int32_t code);

@@ -1,0 +1,53 @@
+#include <gtest/gtest.h>
+
+#include "device/Obrnastr.h"
+#include "device/conversions.h"
+
+namespace {
+
+TEST(Conversions, PercentOfTheOutputRange) {
+    EXPECT_EQ(OutputPercentText(16383, "."), "100.00");
+    EXPECT_EQ(OutputPercentText(8192, "."), "50.00");
+    EXPECT_EQ(OutputPercentText(0, "."), "0.00");
+    EXPECT_EQ(OutputPercentText(-200, "."), "-1.22");
+    EXPECT_EQ(OutputPercentText(-32768, ","), "-200,01");
+    EXPECT_EQ(OutputPercentText(-1, ","), "-0,01");
+}
+
+TEST(Conversions, LinearPressure) {
+    EXPECT_EQ(PressureText(16383, 0, 20, 100, "."), "100.00");
+    EXPECT_EQ(PressureText(8192, 0, 20, 100, "."), "60.00");
+    EXPECT_EQ(PressureText(0, 0, 20, 100, "."), "20.00");
+    EXPECT_EQ(PressureText(-199, 0, 20, 100, "."), "19.03");
+    EXPECT_EQ(PressureText(-200, 0, 20, 100, "."), "0");
+    EXPECT_EQ(PressureText(-32768, 0, 20, 100, ","), "0");
+    EXPECT_EQ(PressureText(8192, 0, 0, 100, ","), "50,00");
+}
+
+TEST(Conversions, SquareRootPressure) {
+    EXPECT_EQ(PressureText(8192, 1, 20, 100, "."), "40.00");
+    EXPECT_EQ(PressureText(-199, 1, 20, 100, "."), "20.01");  // the square is positive
+    EXPECT_EQ(PressureText(4096, 1, 0, 100, "."), "6.25");
+    EXPECT_EQ(PressureText(-200, 1, 0, 100, "."), "0");
+    EXPECT_EQ(PressureText(32767, 1, 20, 100, ","), "340,00");  // (32767/128)² = 65532
+}
+
+TEST(Conversions, SetpointPercentRoundsToWholeNumbers) {
+    EXPECT_EQ(SetpointPercentText(8191), "50");
+    EXPECT_EQ(SetpointPercentText(3276), "20");
+    EXPECT_EQ(SetpointPercentText(16383), "100");
+    EXPECT_EQ(SetpointPercentText(0), "0");
+    EXPECT_EQ(SetpointPercentText(245), "1");  // a typed 1,5 % is stored as 245
+    TProgVEKClass record;
+    EXPECT_FLOAT_EQ(record.SetpointPercent(8192), 8192 * 100.0f / 16383);
+}
+
+TEST(Conversions, FixedTextForm) {
+    EXPECT_EQ(FixedText(123.456L, 2, ","), "123,46");
+    EXPECT_EQ(FixedText(-0.004L, 2, ","), "0,00");  // no sign on a rounded zero
+    EXPECT_EQ(FixedText(-12.6L, 0, ","), "-13");
+    EXPECT_EQ(FixedText(999.996L, 2, "."), "1000.00");
+    EXPECT_EQ(FixedText(1.5L, 2, "٫"), "1٫50");  // any separator the locale has
+}
+
+}  // namespace
