@@ -7,8 +7,8 @@
 #include <string>
 
 enum class MessageIcon { None, Information, Warning, Error, Question };
-enum class MessageButtons { Ok, YesNo, YesNoCancel };
-enum class MessageAnswer { Ok, Yes, No, Cancel };
+enum class MessageButtons { Ok, YesNo, YesNoCancel, RetryCancel };
+enum class MessageAnswer { Ok, Yes, No, Cancel, Retry };
 
 struct OperatorMessage {
     std::string text;  // UTF-8
