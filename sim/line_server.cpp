@@ -206,10 +206,10 @@ bool LineServer::SendPaced(const WireReply& reply, SimTime start) {
     const auto& bytes = reply.bytes;
     size_t sent = 0;
     while (sent < bytes.size()) {
-        // Byte i leaves the device at start + i character times (plus the gap of a split
-        // reply); everything that is due goes out in one write.
+        // Byte i has been received in full at start + (i + 1) character times (plus the gap
+        // of a split reply); everything that is due goes out in one write.
         auto due = [&](size_t i) {
-            auto t = start + charTime * static_cast<long long>(i);
+            auto t = start + charTime * static_cast<long long>(i + 1);
             if (reply.splitGapMs > 0 && i >= reply.splitAt) t += gap;
             return t;
         };

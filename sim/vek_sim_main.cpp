@@ -46,27 +46,38 @@ class CommandReader {
         if (n > 0) pending_.append(buffer, static_cast<size_t>(n));
         return true;
     }
-    // The next complete line, if any. Over-long lines are refused rather than kept.
+    // The next complete line, if any. An over-long line is reported once and skipped up to
+    // its end rather than kept.
     bool Next(std::string& line, bool& tooLong) {
         tooLong = false;
-        const auto end = pending_.find('\n');
-        if (end == std::string::npos) {
-            if (pending_.size() > kMaxLine) {
+        for (;;) {
+            const auto end = pending_.find('\n');
+            if (discarding_) {
+                if (end == std::string::npos) {
+                    pending_.clear();
+                    return false;
+                }
+                pending_.erase(0, end + 1);
+                discarding_ = false;
+                continue;
+            }
+            if (end == std::string::npos) {
+                if (pending_.size() <= kMaxLine) return false;
                 pending_.clear();
                 discarding_ = true;
                 tooLong = true;
                 return true;
             }
-            return false;
+            if (end > kMaxLine) {
+                pending_.erase(0, end + 1);
+                tooLong = true;
+                return true;
+            }
+            line = pending_.substr(0, end);
+            pending_.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            return true;
         }
-        line = pending_.substr(0, end);
-        pending_.erase(0, end + 1);
-        if (discarding_) {
-            discarding_ = false;
-            line.clear();
-        }
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        return true;
     }
 
   private:
