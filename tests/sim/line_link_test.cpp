@@ -141,6 +141,10 @@ const FaultCase kFaultCases[] = {
     {"late_bytes", [](DeviceFaults& f) { f.splitGapMs = 250; }, lrShortReply},
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class FaultyDevice : public SimulatedLine, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(FaultyDevice, GivesTheTransactionsResultCode) {
