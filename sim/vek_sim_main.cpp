@@ -35,7 +35,7 @@ void Print(std::FILE* stream, const std::string& text) {
     std::fflush(stream);
 }
 
-// Reads standard input without blocking the wait for signals; one command per line.
+// Collects standard input into command lines; one command per line.
 class CommandReader {
   public:
     // Appends what is there; false at the end of input.
@@ -150,7 +150,8 @@ int main(int argc, char** argv) {
     }
     Print(stdout, "ready " + published.Path());
 
-    ::fcntl(STDIN_FILENO, F_SETFL, ::fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+    // Standard input stays blocking (it may be the operator's terminal, shared with the
+    // shell): it is read once each time poll reports it readable.
     CommandReader reader;
     bool inputOpen = true;
     bool quit = false;
