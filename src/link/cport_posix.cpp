@@ -151,6 +151,9 @@ class PosixComBackend final : public ComPortBackend {
 
     void Close() override {
         if (fd_ < 0) return;
+        // The exclusive flag outlives the descriptor on a pseudo-terminal that another
+        // process keeps open; without clearing it no one but root could open the port again.
+        ::ioctl(fd_, TIOCNXCL);
         ::close(fd_);  // also releases the flock
         fd_ = -1;
     }
