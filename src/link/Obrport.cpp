@@ -1,0 +1,116 @@
+#include "Obrport.h"
+
+#include "exchange_settings_dialog.h"
+#include "link/Comportclass.h"
+#include "link/port_list.h"
+#include "ui/Obr_vek.h"
+#include "ui/operator_message.h"
+#include "ui_Obrport.h"
+
+TFormPort::TFormPort(TForm1& form1, QWidget* parent)
+    : QDialog(parent),
+      PortLister(SystemPortNames),
+      ui(std::make_unique<Ui::TFormPort>()),
+      form1_(form1) {
+    ui->setupUi(this);
+    connect(ui->OK, &QPushButton::clicked, this, &TFormPort::OKClick);
+    connect(ui->Button1, &QPushButton::clicked, this, &TFormPort::Button1Click);
+    // FormCreate: the link's defaults 9600, N, 2.
+    rememberedSpeed_ = 0;
+    rememberedParity_ = 0;
+    rememberedStopBits_ = 1;
+}
+
+TFormPort::~TFormPort() = default;
+
+void TFormPort::showEvent(QShowEvent* event) {
+    FormShow();
+    QDialog::showEvent(event);
+}
+
+void TFormPort::FormShow() {
+    ui->CBoxPort->clear();
+    ui->Skor->setCurrentIndex(rememberedSpeed_);
+    ui->Parit->setCurrentIndex(rememberedParity_);
+    ui->StBit->setCurrentIndex(rememberedStopBits_);
+    portWasConnected_ = form1_.ComPort1.Connected();
+    form1_.Link.ClosePort();
+    for (const std::string& name : PortLister())
+        ui->CBoxPort->addItem(QString::fromStdString(name));
+    ui->CBoxPort->setCurrentIndex(ui->CBoxPort->count() > 0 ? 0 : -1);
+}
+
+void TFormPort::OKClick() {
+    // Even parity with two stop bits is refused; odd parity with two is allowed.
+    if (ui->Parit->currentIndex() == 2 && ui->StBit->currentIndex() == 1) {
+        done(Refused);
+        return;
+    }
+    rememberedSpeed_ = ui->Skor->currentIndex();
+    rememberedParity_ = ui->Parit->currentIndex();
+    rememberedStopBits_ = ui->StBit->currentIndex();
+    done(Ok);
+}
+
+// FormClose: a cancelled dialog opens the port again if it was open when the dialog showed.
+void TFormPort::done(int result) {
+    QDialog::done(result);
+    if (result == Cancel && portWasConnected_) form1_.Link.OpenPort();
+}
+
+void TFormPort::Button1Click() {
+    TFormNastr& nastr = *form1_.FormNastr;
+    if (nastr.exec() != QDialog::Accepted) return;
+    TComPortClass& link = form1_.Link;
+    link.SetStage1Attempts(nastr.Povt1Text().toInt());
+    link.SetStage2Attempts(nastr.Povt2Text().toInt());
+    link.SetSendDelay(nastr.Edit1Text().toInt());
+    link.SetReceiveDelay(nastr.Edit2Text().toInt());
+}
+
+QString TFormPort::ChosenPort() const {
+    return ui->CBoxPort->currentText();
+}
+
+std::string TFormPort::ChosenBaudText() const {
+    return ui->Skor->currentText().toStdString();
+}
+
+std::string TFormPort::ChosenParityLetter() const {
+    static const char* const kLetters[] = {"N", "O", "E"};
+    int i = ui->Parit->currentIndex();
+    return i >= 0 && i < 3 ? kLetters[i] : "";
+}
+
+std::string TFormPort::ChosenStopBitsText() const {
+    return ui->StBit->currentIndex() == 0 ? "1" : "2";
+}
+
+// The port settings command of the main window.
+void TForm1::PortClick() {
+    for (;;) {
+        int result = FormPort->exec();
+        if (result == TFormPort::Refused) {
+            MessageAnswer answer =
+                ShowOperatorMessage({"Ошибочные данные ", "Ошибка", MessageIcon::Error,
+                                     MessageButtons::RetryCancel, MessageAnswer::Retry});
+            if (answer == MessageAnswer::Retry) continue;
+            return;
+        }
+        if (result != TFormPort::Ok) return;
+        break;
+    }
+
+    const std::string chosen = FormPort->ChosenPort().toStdString();
+    if (chosen != Link.PortName) {
+        StopPollingIfRunning();
+        if (!OfferToSaveChanges()) return;
+        ForgetDevice();
+    }
+
+    Link.ParityLetter = FormPort->ChosenParityLetter();
+    Link.BaudText = FormPort->ChosenBaudText();
+    Link.StopBitsText = FormPort->ChosenStopBitsText();
+    Link.PortName = chosen;
+    if (Link.OpenPort() == -1) Link.ReportError(Record.DeviceNumber, lrPortOpenFailed);
+}

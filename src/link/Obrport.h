@@ -1,0 +1,55 @@
+// The port settings dialog: the serial port and its speed, parity and stop bits. It keeps the
+// last accepted choice for the whole run and closes the port whenever it is shown.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TForm1;
+namespace Ui {
+class TFormPort;
+}
+
+class TFormPort : public QDialog {
+    Q_OBJECT
+  public:
+    // The dialog's results: OK, Cancel (window closed) and the refusal of a forbidden
+    // combination.
+    enum Result { Cancel = QDialog::Rejected, Ok = QDialog::Accepted, Refused = 2 };
+
+    // Reaches the link, the serial port and the exchange settings dialog through the main
+    // window.
+    explicit TFormPort(TForm1& form1, QWidget* parent = nullptr);
+    ~TFormPort() override;
+
+    // The link's texts for the chosen items.
+    QString ChosenPort() const;
+    std::string ChosenBaudText() const;
+    std::string ChosenParityLetter() const;
+    std::string ChosenStopBitsText() const;
+
+    // Where the port names come from; the system's list unless a test replaces it.
+    std::function<std::vector<std::string>()> PortLister;
+
+    std::unique_ptr<Ui::TFormPort> ui;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void done(int result) override;
+
+  private slots:
+    void OKClick();
+    void Button1Click();
+
+  private:
+    void FormShow();
+
+    TForm1& form1_;
+    int rememberedSpeed_ = 0;
+    int rememberedParity_ = 0;
+    int rememberedStopBits_ = 1;
+    bool portWasConnected_ = false;
+};

@@ -1,0 +1,124 @@
+#include "Obr_vek.h"
+
+#include <QCloseEvent>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "operator_message.h"
+#include "ui_Obr_vek.h"
+
+TForm1::TForm1(std::unique_ptr<ComPortBackend> backend, QWidget* parent)
+    : QMainWindow(parent),
+      ComPort1(backend ? std::move(backend) : MakeSystemComBackend()),
+      Link(ComPort1),
+      ui(std::make_unique<Ui::TForm1>()) {
+    ui->setupUi(this);
+    ApplyComPort1Design(ComPort1);
+    Timer1.setInterval(3000);
+    // A port failure while opening or emptying the port closes the window once the running
+    // handler has returned.
+    Link.OnCloseRequest = [this] {
+        QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
+    };
+    SetUpActions();
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::SetUpActions() {
+    QStyle* s = style();
+    ui->AInPort->setIcon(s->standardIcon(QStyle::SP_ArrowDown));
+    ui->AOutPort->setIcon(s->standardIcon(QStyle::SP_ArrowUp));
+    ui->APort->setIcon(s->standardIcon(QStyle::SP_ComputerIcon));
+    ui->AListDevice->setIcon(s->standardIcon(QStyle::SP_FileDialogDetailedView));
+    ui->AParol->setIcon(s->standardIcon(QStyle::SP_MessageBoxWarning));
+
+    connect(ui->AInPort, &QAction::triggered, this, &TForm1::InPortClick);
+    connect(ui->AOutPort, &QAction::triggered, this, &TForm1::OutPortClick);
+    connect(ui->APort, &QAction::triggered, this, &TForm1::PortClick);
+    connect(ui->AListDevice, &QAction::triggered, this, &TForm1::ListDeviceClick);
+    connect(ui->MListDevice, &QAction::triggered, this, &TForm1::ListDeviceClick);
+    connect(ui->AParol, &QAction::triggered, this, &TForm1::N4ParolClick);
+    connect(ui->BtnPuskTimer, &QPushButton::clicked, this, &TForm1::BtnPuskTimerClick);
+    connect(&Timer1, &QTimer::timeout, this, &TForm1::InPortClick);
+
+    // The toolbar's buttons carry the names the tool gives them.
+    QToolBar* bar = ui->ToolBar1;
+    const std::pair<QAction*, const char*> buttons[] = {
+        {ui->AInPort, "ToolButton2"},     {ui->AOutPort, "ToolButton4"}, {ui->APort, "ToolButton3"},
+        {ui->AListDevice, "ToolButton5"}, {ui->N4, "ToolButton6"},
+    };
+    for (auto [action, name] : buttons) {
+        if (QWidget* w = bar->widgetForAction(action)) w->setObjectName(name);
+    }
+}
+
+void TForm1::FormCreate() {
+    ui->CBoxUstr->setCurrentIndex(0);
+    ui->CBoxUstrZ->setCurrentIndex(0);
+    Record.DeviceNumber = 0;
+    Record.NewDeviceNumber = 0;
+    ReportErrors = 1;
+    ui->Label27->setText("");
+}
+
+void TForm1::N4ParolClick() {
+    if (Record.AccessLevel == 1) return;
+    ShowOperatorMessage({"Ваш уровень доступа не позволяет\nменять пароль", "Предупреждение",
+                         MessageIcon::Warning, MessageButtons::Ok, MessageAnswer::Ok});
+}
+
+void TForm1::StopPollingIfRunning() {
+    if (Timer1.isActive()) BtnPuskTimerClick();
+}
+
+bool TForm1::OfferToSaveChanges() {
+    if (!Record.Changed) return true;
+    const std::string text = "устройство " + std::to_string(Record.DeviceNumber + 1) +
+                             " - база данных была изменена,\nСохранить?";
+    switch (ShowOperatorMessage({text, "Предупреждение", MessageIcon::Question,
+                                 MessageButtons::YesNoCancel, MessageAnswer::No})) {
+        case MessageAnswer::Yes:
+            Record.Changed = 1;
+            OutPortClick();
+            return true;
+        case MessageAnswer::No:
+            Record.Changed = 0;
+            return true;
+        default:
+            return false;
+    }
+}
+
+void TForm1::ForgetDevice() {
+    Record.TypeCode = 0;
+    Record.Version = 0;
+    Record.DataRead = 0;
+    Record.LayoutReady = 0;
+    ui->Panel1->setText("");
+    ui->GBoxKanal->hide();
+    ui->GBoxSign2->hide();
+    ui->GBoxKanal2->hide();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (Record.Changed) {
+        MessageAnswer answer =
+            ShowOperatorMessage({"Данные были изменены. Передать?", "Подтвердите передачу данных",
+                                 MessageIcon::Question, MessageButtons::YesNo, MessageAnswer::Yes});
+        if (answer == MessageAnswer::Yes) OutPortClick();
+    }
+    ShowOperatorMessage({"Работа закончена", "Подтверждение", MessageIcon::Information,
+                         MessageButtons::Ok, MessageAnswer::Ok});
+    Link.ClosePort();
+    event->accept();
+}
+
+// The device read, the write, polling and the device list are separate operations of the
+// main window, each in its own file; until they exist these handlers do nothing.
+void TForm1::InPortClick() {}
+void TForm1::OutPortClick() {}
+void TForm1::ListDeviceClick() {}
+void TForm1::BtnPuskTimerClick() {}

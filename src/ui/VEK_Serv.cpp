@@ -1,0 +1,22 @@
+// Start-up and shutdown of the tool: the main window, then the dialogs, then the message
+// loop until the main window closes.
+#include "link/Obrport.h"
+#include "link/exchange_settings_dialog.h"
+#include "ui/Obr_vek.h"
+#include "ui/vek_application.h"
+
+int main(int argc, char* argv[]) {
+    VekApplication app(argc, argv);
+    try {
+        TForm1 form1;
+        TFormPort formPort(form1);
+        form1.FormPort = &formPort;
+        TFormNastr formNastr(form1.Link);
+        form1.FormNastr = &formNastr;
+        form1.show();
+        QApplication::exec();
+    } catch (const std::exception& e) {
+        ShowException(e);
+    }
+    return 0;
+}
