@@ -319,4 +319,9 @@ TEST_F(App, ExceptionsFromHandlersAreShownAndTheProgramGoesOn) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return ticks == 2; }));
 }
 
+TEST(Toolkit, MessageBoxButtonsAreInRussian) {
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Отмена");
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), "&Да");
+}
+
 }  // namespace
