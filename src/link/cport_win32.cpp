@@ -25,7 +25,8 @@ class OperationRecord {
     OVERLAPPED* Overlapped() { return &overlapped_; }
 
     // Waits for the operation started on the handle and returns its byte count. Wine ends a
-    // read that timed out with no byte with ERROR_TIMEOUT instead of success and 0 bytes.
+    // read that timed out with no byte with ERROR_TIMEOUT instead of success and 0 bytes: that
+    // one case counts as 0 bytes received.
     DWORD Finish(HANDLE handle, int failureCode, bool isRead) {
         if (::WaitForSingleObject(overlapped_.hEvent, INFINITE) == WAIT_FAILED) {
             throw EComPort(failureCode, static_cast<int32_t>(::GetLastError()));
@@ -33,7 +34,7 @@ class OperationRecord {
         DWORD transferred = 0;
         if (!::GetOverlappedResult(handle, &overlapped_, &transferred, FALSE)) {
             DWORD error = ::GetLastError();
-            if (isRead && error == ERROR_TIMEOUT) return 0;
+            if (isRead && error == ERROR_TIMEOUT && transferred == 0) return 0;
             throw EComPort(failureCode, static_cast<int32_t>(error));
         }
         return transferred;
