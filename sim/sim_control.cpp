@@ -74,6 +74,9 @@ constexpr const char* kCommandsHelp =
     "  blocklen ADDR N           length of the configuration block (18..30)\n"
     "  byte ADDR OFFSET VALUE    set one byte of the configuration block\n"
     "  noise ADDR CODES          ADC noise amplitude in codes (0 for none)\n"
+    "  measure ADDR R S A [R S A]  send fixed measurements: result, status byte and ADC code\n"
+    "                            of channel 1 (and 2) instead of the model's\n"
+    "  measure ADDR model        measurements from the model again\n"
     "  busy MS                   busy time after a block write, every device\n"
     "  turnaround MS             delay between a request and its reply\n"
     "  help                      this list\n"
@@ -417,8 +420,9 @@ CommandResult RunCommand(const std::string& command, VirtualLine& line, SimTime 
     }
 
     // Everything else names a device.
-    static const char* const kDeviceVerbs[] = {"pressure", "mode",    "fault",    "show", "remove",
-                                               "type",     "version", "blocklen", "byte", "noise"};
+    static const char* const kDeviceVerbs[] = {"pressure", "mode",  "fault",   "show",
+                                               "remove",   "type",  "version", "blocklen",
+                                               "byte",     "noise", "measure"};
     if (std::find(std::begin(kDeviceVerbs), std::end(kDeviceVerbs), verb) == std::end(kDeviceVerbs))
         return {Error("unknown command \"" + verb + "\" (try help)")};
     int address = 0;
@@ -474,6 +478,26 @@ CommandResult RunCommand(const std::string& command, VirtualLine& line, SimTime 
     if (verb == "noise" && w.size() == 3 && ParseInt(w[2], 0, 1000, a)) {
         d->SetNoise(a);
         return {"noise " + w[2]};
+    }
+    if (verb == "measure" && w.size() == 3 && w[2] == "model") {
+        d->fixedMeasurement.reset();
+        return {"measurements from the model"};
+    }
+    if (verb == "measure" && (w.size() == 5 || w.size() == 8)) {
+        Measurement m;
+        for (size_t c = 0; 2 + 3 * c + 2 < w.size(); ++c) {
+            int result = 0, status = 0, adc = 0;
+            if (!ParseInt(w[2 + 3 * c], -32768, 32767, result) ||
+                !ParseInt(w[3 + 3 * c], 0, 255, status) ||
+                !ParseInt(w[4 + 3 * c], -32768, 32767, adc)) {
+                return {Error("measure ADDR RESULT STATUS ADC [RESULT STATUS ADC]")};
+            }
+            m.result[c] = static_cast<int16_t>(result);
+            m.status[c] = static_cast<uint8_t>(status);
+            m.adc[c] = static_cast<int16_t>(adc);
+        }
+        d->fixedMeasurement = m;
+        return {"fixed measurements"};
     }
     return {Error("wrong arguments for " + verb + " (try help)")};
 }

@@ -158,7 +158,7 @@ Measurement VirtualDevice::Measure() {
 }
 
 std::array<uint8_t, 10> VirtualDevice::MeasurementArea() {
-    const Measurement m = Measure();
+    const Measurement m = fixedMeasurement ? *fixedMeasurement : Measure();
     std::array<uint8_t, 10> area{};
     for (int c = 0; c < 2; ++c) {
         uint8_t* p = area.data() + 5 * c;

@@ -146,6 +146,10 @@ class VirtualDevice {
     // The noiseless code of the sensor for a pressure.
     static int AdcForPressure(double kPa);
     Measurement Measure();
+    // Measurements sent as given instead of the model's, until cleared: exact results and
+    // status bytes for tests and demonstrations.
+    std::optional<Measurement> fixedMeasurement;
+
     // The 10-byte measurement area, words high byte first.
     std::array<uint8_t, 10> MeasurementArea();
 
