@@ -42,7 +42,8 @@ void TForm1::SetUpActions() {
     connect(ui->MListDevice, &QAction::triggered, this, &TForm1::ListDeviceClick);
     connect(ui->AParol, &QAction::triggered, this, &TForm1::N4ParolClick);
     connect(ui->BtnPuskTimer, &QPushButton::clicked, this, &TForm1::BtnPuskTimerClick);
-    connect(&Timer1, &QTimer::timeout, this, &TForm1::InPortClick);
+    connect(&Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(ui->CBoxUstr, &QComboBox::activated, this, &TForm1::CBoxUstrClick);
 
     // The toolbar's buttons carry the names the tool gives them.
     QToolBar* bar = ui->ToolBar1;
@@ -70,26 +71,11 @@ void TForm1::N4ParolClick() {
                          MessageIcon::Warning, MessageButtons::Ok, MessageAnswer::Ok});
 }
 
-void TForm1::StopPollingIfRunning() {
-    if (Timer1.isActive()) BtnPuskTimerClick();
-}
-
-bool TForm1::OfferToSaveChanges() {
-    if (!Record.Changed) return true;
+MessageAnswer TForm1::AskToSaveChanges() {
     const std::string text = "устройство " + std::to_string(Record.DeviceNumber + 1) +
                              " - база данных была изменена,\nСохранить?";
-    switch (ShowOperatorMessage({text, "Предупреждение", MessageIcon::Question,
-                                 MessageButtons::YesNoCancel, MessageAnswer::No})) {
-        case MessageAnswer::Yes:
-            Record.Changed = 1;
-            OutPortClick();
-            return true;
-        case MessageAnswer::No:
-            Record.Changed = 0;
-            return true;
-        default:
-            return false;
-    }
+    return ShowOperatorMessage({text, "Предупреждение", MessageIcon::Question,
+                                MessageButtons::YesNoCancel, MessageAnswer::No});
 }
 
 void TForm1::ForgetDevice() {
@@ -116,9 +102,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-// The device read, the write, polling and the device list are separate operations of the
-// main window, each in its own file; until they exist these handlers do nothing.
-void TForm1::InPortClick() {}
+// The write and the device list are separate operations of the main window, each in its own
+// file; until they exist these handlers do nothing.
 void TForm1::OutPortClick() {}
 void TForm1::ListDeviceClick() {}
-void TForm1::BtnPuskTimerClick() {}

@@ -10,6 +10,7 @@
 #include "device/Obrnastr.h"
 #include "link/Comportclass.h"
 #include "link/Cport.h"
+#include "ui/operator_message.h"
 
 class TFormPort;
 class TFormNastr;
@@ -48,13 +49,15 @@ class TForm1 : public QMainWindow {
     void ListDeviceClick();
     void N4ParolClick();
     void BtnPuskTimerClick();
+    void Timer1Timer();
+    void CBoxUstrClick(int index);
 
   public:
     // Stops polling the way its start/stop button does, when it runs.
     void StopPollingIfRunning();
-    // Offers to send unsent changes before the device is left: false when the operator
-    // cancels. Yes runs the write, No drops the change marker.
-    bool OfferToSaveChanges();
+    // Asks whether the unsent changes of the current device are to be saved first (Yes, No,
+    // Cancel; No preselected).
+    MessageAnswer AskToSaveChanges();
     // Forgets the identified device: type, version, flags, the model text and the groups.
     void ForgetDevice();
 
@@ -64,4 +67,15 @@ class TForm1 : public QMainWindow {
   private:
     void FormCreate();
     void SetUpActions();
+
+    // Steps of the device read.
+    void ReadFailed(int32_t code);
+    bool WarnIfNotServed();
+    void LayOutForType();
+    void ShowDeviceMode();
+    void ShowValues();
+    void ShowStateIndicators();
+
+    // Set while the read shows a warning: polling ticks that come meanwhile are skipped.
+    bool readWarningOpen_ = false;
 };

@@ -1,0 +1,53 @@
+// Polling and the choice of device: the timer that repeats the device read every 3 s, its
+// start/stop button with the report-errors flag, and the choice of the current device
+// number in CBoxUstr.
+#include "ui/Obr_vek.h"
+#include "ui_Obr_vek.h"
+
+// The one polling toggle; every rule that stops polling goes through it.
+void TForm1::BtnPuskTimerClick() {
+    if (Timer1.isActive()) {
+        Timer1.stop();
+    } else {
+        Timer1.start();  // the first tick comes a whole interval later
+    }
+    ReportErrors = !ReportErrors;
+    ui->LabTimer->setVisible(!ui->LabTimer->isVisible());
+}
+
+void TForm1::StopPollingIfRunning() {
+    if (Timer1.isActive()) BtnPuskTimerClick();
+}
+
+// A tick that comes while the read shows a warning is skipped: the warning's message loop
+// would otherwise start read after read beneath it.
+void TForm1::Timer1Timer() {
+    if (readWarningOpen_) return;
+    InPortClick();
+}
+
+void TForm1::CBoxUstrClick(int index) {
+    if (index == Record.DeviceNumber) return;
+    StopPollingIfRunning();
+    if (Record.Changed) {
+        switch (AskToSaveChanges()) {
+            case MessageAnswer::Yes:
+                Record.Changed = 1;
+                OutPortClick();
+                // The write ends with a read that shows the old device's number again.
+                ui->CBoxUstr->setCurrentIndex(index);
+                ui->CBoxUstrZ->setCurrentIndex(index);
+                break;
+            case MessageAnswer::No:
+                ui->CBoxUstrZ->setCurrentIndex(ui->CBoxUstr->currentIndex());
+                Record.Changed = 0;
+                break;
+            default:
+                ui->CBoxUstr->setCurrentIndex(ui->CBoxUstrZ->currentIndex());
+                return;
+        }
+    }
+    ForgetDevice();
+    Record.DeviceNumber = ui->CBoxUstr->currentText().toInt() - 1;
+    Record.NewDeviceNumber = Record.DeviceNumber;
+}
