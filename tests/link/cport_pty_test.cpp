@@ -1,5 +1,7 @@
 // The POSIX port on real pseudo-terminals, in real time.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -69,6 +71,30 @@ TEST_F(PtyPort, OpenTwiceAndCloseTwiceDoNothing) {
     EXPECT_FALSE(port.Connected());
     port.Open();  // released on close
     EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(PtyPort, ClosedPortCanBeOpenedAgainByAnotherUser) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to try the open as another user";
+    port.Open();
+    port.Close();
+    ASSERT_EQ(chmod(pty.SlavePath().c_str(), 0666), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        // The exclusive flag would refuse every user but root if closing left it set.
+        if (setuid(65534) != 0) _exit(2);
+        TComPort other;
+        other.SetPort(pty.SlavePath());
+        try {
+            other.Open();
+        } catch (const EComPort&) {
+            _exit(1);
+        }
+        _exit(0);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(PtyPort, MissingPortFailsWithCode1AndENOENT) {
