@@ -1,5 +1,7 @@
 #include "line_server.h"
 
+#include "link/port_list.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -250,12 +252,6 @@ void LineServer::Log(const char* direction, const uint8_t* bytes, size_t count,
     log(text);
 }
 
-std::string VirtualPortsDirectory() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::string base = (runtime && *runtime) ? runtime : "/tmp";
-    return base + "/vek-ports";
-}
-
 bool ValidPortName(const std::string& name) {
     if (name.empty() || name.size() > 64 || name[0] == '.') return false;
     for (char c : name) {
@@ -274,7 +270,7 @@ std::string PublishedPort::Publish(const std::string& name, const std::string& t
     Remove();
     if (!ValidPortName(name))
         return "the port name \"" + name + "\" is not usable (letters, digits, - _ . only)";
-    const std::string dir = VirtualPortsDirectory();
+    const std::string dir = VirtualPortDirectory();
     if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
         return dir + ": " + std::generic_category().message(errno);
     const std::string path = dir + "/" + name;

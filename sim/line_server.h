@@ -73,12 +73,8 @@ class LineServer {
     std::string portPath_;
 };
 
-// The directory that holds the links of the virtual ports: vek-ports in $XDG_RUNTIME_DIR, or
-// in /tmp when that is not set.
-std::string VirtualPortsDirectory();
-
-// A link in the virtual ports directory pointing at a port path; removed again on
-// destruction (only while it still points there).
+// A link in the virtual ports directory (the tool's VirtualPortDirectory) pointing at a port path;
+// removed again on destruction (only while it still points there).
 class PublishedPort {
   public:
     PublishedPort() = default;

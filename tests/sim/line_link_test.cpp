@@ -9,11 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <chrono>
 #include <thread>
 
 #include "line_server.h"
 #include "link/Comportclass.h"
+#include "link/port_list.h"
 
 using namespace vsim;
 using namespace std::chrono_literals;
@@ -273,6 +276,9 @@ TEST(LineServerLifecycle, StopsPromptlyAndPublishesItsPort) {
         char target[256] = {};
         ASSERT_GT(::readlink(published.Path().c_str(), target, sizeof target - 1), 0);
         EXPECT_EQ(server.PortPath(), target);
+        // The tool's port list offers it.
+        const std::vector<std::string> ports = SystemPortNames();
+        EXPECT_NE(std::find(ports.begin(), ports.end(), published.Path()), ports.end());
         // A second line cannot take the name while this one serves.
         PublishedPort other;
         EXPECT_NE(other.Publish("ttyTest", server.PortPath()), "");
