@@ -1,12 +1,14 @@
 // Renders the main window and each dialog to PNG files, for a person to look at: start
-// state, the window laid out for a two-channel device, and the two settings dialogs.
+// state, the window after reading the simulator's two-channel and one-channel devices, and the
+// two settings dialogs.
 // Usage: vek_screenshots OUTPUT_DIR (the platform is offscreen unless one is given).
 #include <QDir>
-#include <QLabel>
 #include <QTest>
 
+#include "line_server.h"
 #include "link/Obrport.h"
 #include "link/exchange_settings_dialog.h"
+#include "sim_control.h"
 #include "ui/Obr_vek.h"
 #include "ui/vek_application.h"
 #include "ui_Obr_vek.h"
@@ -38,21 +40,20 @@ int main(int argc, char** argv) {
     form1.FormNastr = &formNastr;
 
     bool ok = Save(form1, dir, "main-start");
-    // Laid out as for a ВЭК-02МЕ, with the longest texts the fields take.
-    Ui::TForm1& ui = *form1.ui;
-    ui.Panel1->setMinimumWidth(300);
-    ui.Panel1->setText("ВЭК-02МЕ  735218.004-04  ПО.V1  0x2C74E9A6");
-    ui.Label27->setText("привилегированный");
-    for (QWidget* w :
-         {static_cast<QWidget*>(ui.LabReg), static_cast<QWidget*>(ui.GBoxKanal),
-          static_cast<QWidget*>(ui.GBoxSign2), static_cast<QWidget*>(ui.GBoxKanal2),
-          static_cast<QWidget*>(ui.LabTimer), static_cast<QWidget*>(ui.ProgressBar1)}) {
-        w->show();
-    }
-    for (QLabel* value : form1.findChildren<QLabel*>(QRegularExpression("^St"))) {
-        value->setText("-32768");
-    }
+    // The demonstration line: a ВЭК-02МЕ at 1 and a ВЭК-01МЕ at 2, read as an operator would.
+    vsim::LineServer server;
+    server.WithLine([](vsim::VirtualLine& line) { vsim::BuildDemoLine(line); });
+    server.Start();
+    form1.Link.PortName = server.PortPath();
+    form1.Link.OpenPort();
+    form1.InPortClick();
     ok = Save(form1, dir, "main-106") && ok;
+    form1.ui->CBoxUstr->setCurrentIndex(1);
+    form1.CBoxUstrClick(1);
+    form1.InPortClick();
+    form1.BtnPuskTimerClick();
+    ok = Save(form1, dir, "main-105-polling") && ok;
+    form1.BtnPuskTimerClick();
     ok = Save(formPort, dir, "port-settings") && ok;
     ok = Save(formNastr, dir, "exchange-settings") && ok;
     return ok ? 0 : 1;
