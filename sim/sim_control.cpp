@@ -150,17 +150,17 @@ std::string UsageText() {
 
 std::optional<DeviceSpec> ParseDeviceSpec(const std::string& text, std::string& error) {
     const auto parts = Split(text, ':');
-    DeviceSpec spec;
-    if (parts.size() < 2 || parts.size() > 3 || !ParseInt(parts[0], 1, 32, spec.address) ||
-        !ParseInt(parts[1], 0, 255, spec.type) ||
-        (parts.size() == 3 && !ParseInt(parts[2], 0, 255, spec.version))) {
+    DeviceSpec entry;
+    if (parts.size() < 2 || parts.size() > 3 || !ParseInt(parts[0], 1, 32, entry.address) ||
+        !ParseInt(parts[1], 0, 255, entry.type) ||
+        (parts.size() == 3 && !ParseInt(parts[2], 0, 255, entry.version))) {
         error =
             "a device is given as N:TYPE[:VERSION] with N 1..32, TYPE and VERSION 0..255, "
             "not \"" +
             text + "\"";
         return std::nullopt;
     }
-    return spec;
+    return entry;
 }
 
 std::optional<SimOptions> ParseOptions(const std::vector<std::string>& args, std::string& error) {
@@ -183,15 +183,15 @@ std::optional<SimOptions> ParseOptions(const std::vector<std::string>& args, std
             value = args[++i];
         }
         if (name == "--device") {
-            auto spec = ParseDeviceSpec(value, error);
-            if (!spec) return std::nullopt;
+            auto entry = ParseDeviceSpec(value, error);
+            if (!entry) return std::nullopt;
             for (const auto& other : options.devices) {
-                if (other.address == spec->address) {
-                    error = "two devices at bus address " + std::to_string(spec->address);
+                if (other.address == entry->address) {
+                    error = "two devices at bus address " + std::to_string(entry->address);
                     return std::nullopt;
                 }
             }
-            options.devices.push_back(*spec);
+            options.devices.push_back(*entry);
         } else if (name == "--baud") {
             if (!ParseInt(value, 110, 921600, options.baud)) {
                 error = "--baud takes a speed of 110..921600 bits/s, not \"" + value + "\"";
@@ -253,10 +253,10 @@ std::string BuildLine(const SimOptions& options, VirtualLine& line, SimTime now)
     if (options.devices.empty()) {
         BuildDemoLine(line, now);
     } else {
-        for (const auto& spec : options.devices) {
-            if (!line.Add(spec.address, static_cast<uint8_t>(spec.type),
-                          static_cast<uint8_t>(spec.version), now))
-                return "cannot put a device at bus address " + std::to_string(spec.address);
+        for (const auto& entry : options.devices) {
+            if (!line.Add(entry.address, static_cast<uint8_t>(entry.type),
+                          static_cast<uint8_t>(entry.version), now))
+                return "cannot put a device at bus address " + std::to_string(entry.address);
         }
     }
     for (const auto& command : options.commands) {
@@ -409,12 +409,12 @@ CommandResult RunCommand(const std::string& command, VirtualLine& line, SimTime 
     }
     if (verb == "add") {
         std::string error;
-        auto spec = w.size() == 2 ? ParseDeviceSpec(w[1], error) : std::nullopt;
-        if (!spec) return {Error(w.size() == 2 ? error : "add ADDR:TYPE[:VERSION]")};
-        VirtualDevice* d = line.Add(spec->address, static_cast<uint8_t>(spec->type),
-                                    static_cast<uint8_t>(spec->version), now);
+        auto entry = w.size() == 2 ? ParseDeviceSpec(w[1], error) : std::nullopt;
+        if (!entry) return {Error(w.size() == 2 ? error : "add ADDR:TYPE[:VERSION]")};
+        VirtualDevice* d = line.Add(entry->address, static_cast<uint8_t>(entry->type),
+                                    static_cast<uint8_t>(entry->version), now);
         if (!d)
-            return {Error("bus address " + std::to_string(spec->address) +
+            return {Error("bus address " + std::to_string(entry->address) +
                           " is taken or the line holds 32 devices")};
         return {DeviceLine(*d, now)};
     }
