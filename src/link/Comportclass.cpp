@@ -218,11 +218,12 @@ void TComPortClass::ReportError(int32_t deviceNumber, int32_t code) {
 
 void TComPortClass::WaitMs(int32_t ms) {
     if (ms <= 0) return;
-    const int64_t start = clock_.NowMs();
+    const int64_t wait = int64_t{ms} * 1'000'000;
+    const int64_t start = clock_.NowNs();
     for (;;) {
-        int64_t elapsed = clock_.NowMs() - start;
-        if (elapsed >= ms) return;
-        clock_.SleepMs(ms - elapsed);
+        int64_t elapsed = clock_.NowNs() - start;
+        if (elapsed >= wait) return;
+        clock_.SleepNs(wait - elapsed);
     }
 }
 

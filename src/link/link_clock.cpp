@@ -7,13 +7,11 @@ namespace {
 
 class SteadyLinkClock final : public LinkClock {
   public:
-    int64_t NowMs() override {
+    int64_t NowNs() override {
         using namespace std::chrono;
-        return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+        return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
     }
-    void SleepMs(int64_t ms) override {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    }
+    void SleepNs(int64_t ns) override { std::this_thread::sleep_for(std::chrono::nanoseconds(ns)); }
 };
 
 }  // namespace

@@ -7,10 +7,11 @@
 class LinkClock {
   public:
     virtual ~LinkClock() = default;
-    // Milliseconds on a steady time line with an arbitrary origin.
-    virtual int64_t NowMs() = 0;
+    // Nanoseconds on a steady time line with an arbitrary origin: the clock's own resolution,
+    // so that a wait is never cut short by rounding.
+    virtual int64_t NowNs() = 0;
     // Sleeps for about the given time; the caller measures what really passed.
-    virtual void SleepMs(int64_t ms) = 0;
+    virtual void SleepNs(int64_t ns) = 0;
 };
 
 // The process-wide steady clock.

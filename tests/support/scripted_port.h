@@ -14,14 +14,15 @@
 
 class FakeClock final : public LinkClock {
   public:
-    explicit FakeClock(int64_t startMs = 0) : now_(startMs) {}
-    int64_t NowMs() override { return now_; }
-    void SleepMs(int64_t ms) override {
-        if (ms > 0) now_ += ms;
-        slept_ += ms;
+    explicit FakeClock(int64_t startMs = 0) : now_(startMs * 1'000'000) {}
+    int64_t NowNs() override { return now_; }
+    void SleepNs(int64_t ns) override {
+        if (ns > 0) now_ += ns;
+        slept_ += ns;
     }
-    void Advance(int64_t ms) { now_ += ms; }
-    int64_t SleptMs() const { return slept_; }
+    void Advance(int64_t ms) { now_ += ms * 1'000'000; }
+    int64_t NowMs() const { return now_ / 1'000'000; }
+    int64_t SleptMs() const { return slept_ / 1'000'000; }
 
   private:
     int64_t now_;
