@@ -23,29 +23,6 @@ namespace {
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-speed_t SpeedConstant(int baud) {
-    switch (baud) {
-        case 1200:
-            return B1200;
-        case 2400:
-            return B2400;
-        case 4800:
-            return B4800;
-        case 9600:
-            return B9600;
-        case 19200:
-            return B19200;
-        case 38400:
-            return B38400;
-        case 57600:
-            return B57600;
-        case 115200:
-            return B115200;
-        default:
-            return B9600;  // a pseudo-terminal ignores the speed anyway
-    }
-}
-
 std::string Timestamp() {
     using namespace std::chrono;
     const auto now = system_clock::now();
@@ -106,8 +83,8 @@ void LineServer::Start() {
         Fail("open pseudo-terminal");
     }
     ::cfmakeraw(&tio);
-    ::cfsetispeed(&tio, SpeedConstant(options_.baud));
-    ::cfsetospeed(&tio, SpeedConstant(options_.baud));
+    // The speed is left to the port that opens the other side: a pseudo-terminal does not
+    // pace bytes, the server does that itself.
     ::tcsetattr(slaveKeeper_, TCSANOW, &tio);
     if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
         const int saved = errno;
