@@ -30,22 +30,14 @@ void TForm1::CBoxUstrClick(int index) {
     if (index == Record.DeviceNumber) return;
     StopPollingIfRunning();
     if (Record.Changed) {
-        switch (AskToSaveChanges()) {
-            case MessageAnswer::Yes:
-                Record.Changed = 1;
-                OutPortClick();
-                // The write ends with a read that shows the old device's number again.
-                ui->CBoxUstr->setCurrentIndex(index);
-                ui->CBoxUstrZ->setCurrentIndex(index);
-                break;
-            case MessageAnswer::No:
-                ui->CBoxUstrZ->setCurrentIndex(ui->CBoxUstr->currentIndex());
-                Record.Changed = 0;
-                break;
-            default:
-                ui->CBoxUstr->setCurrentIndex(ui->CBoxUstrZ->currentIndex());
-                return;
+        const MessageAnswer answer = OfferToSaveChanges();
+        if (answer == MessageAnswer::Cancel) {
+            ui->CBoxUstr->setCurrentIndex(ui->CBoxUstrZ->currentIndex());
+            return;
         }
+        // After Yes the write ends with a read that shows the old device's number again.
+        if (answer == MessageAnswer::Yes) ui->CBoxUstr->setCurrentIndex(index);
+        ui->CBoxUstrZ->setCurrentIndex(ui->CBoxUstr->currentIndex());
     }
     ForgetDevice();
     Record.DeviceNumber = ui->CBoxUstr->currentText().toInt() - 1;

@@ -104,19 +104,7 @@ void TForm1::PortClick() {
     const std::string chosen = FormPort->ChosenPort().toStdString();
     if (chosen != Link.PortName) {
         StopPollingIfRunning();
-        if (Record.Changed) {
-            switch (AskToSaveChanges()) {
-                case MessageAnswer::Yes:
-                    Record.Changed = 1;
-                    OutPortClick();
-                    break;
-                case MessageAnswer::No:
-                    Record.Changed = 0;
-                    break;
-                default:
-                    return;
-            }
-        }
+        if (Record.Changed && OfferToSaveChanges() == MessageAnswer::Cancel) return;
         ForgetDevice();
     }
 

@@ -71,11 +71,19 @@ void TForm1::N4ParolClick() {
                          MessageIcon::Warning, MessageButtons::Ok, MessageAnswer::Ok});
 }
 
-MessageAnswer TForm1::AskToSaveChanges() {
+MessageAnswer TForm1::OfferToSaveChanges() {
     const std::string text = "устройство " + std::to_string(Record.DeviceNumber + 1) +
                              " - база данных была изменена,\nСохранить?";
-    return ShowOperatorMessage({text, "Предупреждение", MessageIcon::Question,
-                                MessageButtons::YesNoCancel, MessageAnswer::No});
+    const MessageAnswer answer =
+        ShowOperatorMessage({text, "Предупреждение", MessageIcon::Question,
+                             MessageButtons::YesNoCancel, MessageAnswer::No});
+    if (answer == MessageAnswer::Yes) {
+        Record.Changed = 1;
+        OutPortClick();
+    } else if (answer == MessageAnswer::No) {
+        Record.Changed = 0;
+    }
+    return answer;
 }
 
 void TForm1::ForgetDevice() {

@@ -56,8 +56,9 @@ class TForm1 : public QMainWindow {
     // Stops polling the way its start/stop button does, when it runs.
     void StopPollingIfRunning();
     // Asks whether the unsent changes of the current device are to be saved first (Yes, No,
-    // Cancel; No preselected).
-    MessageAnswer AskToSaveChanges();
+    // Cancel; No preselected). Yes sets the change marker and runs the write, No clears the
+    // marker; the answer is returned for what else the caller does.
+    MessageAnswer OfferToSaveChanges();
     // Forgets the identified device: type, version, flags, the model text and the groups.
     void ForgetDevice();
 
