@@ -1,6 +1,8 @@
 #include "Obrnastr.h"
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 
 #include "conversions.h"
 
@@ -110,4 +112,66 @@ int32_t TProgVEKClass::GetStatus(int32_t channel) const {
 
 float TProgVEKClass::SetpointPercent(int32_t code) const {
     return SetpointPercentOf(code);
+}
+
+namespace {
+
+// A decimal number with a comma as the separator: an optional leading minus, digits, and an
+// optional comma with more digits; at least one digit in all.
+std::optional<float> CommaDecimal(std::u32string_view text) {
+    size_t i = !text.empty() && text[0] == U'-' ? 1 : 0;
+    double value = 0, scale = 1;
+    bool digits = false, fraction = false;
+    for (; i < text.size(); ++i) {
+        const char32_t c = text[i];
+        if (c >= U'0' && c <= U'9') {
+            digits = true;
+            if (fraction) {
+                scale /= 10;
+                value += (c - U'0') * scale;
+            } else {
+                value = value * 10 + (c - U'0');
+            }
+        } else if (c == U',' && !fraction) {
+            fraction = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!digits) return std::nullopt;
+    return static_cast<float>(text[0] == U'-' ? -value : value);
+}
+
+}  // namespace
+
+SetpointCheck TProgVEKClass::CheckSetpointText(std::u32string_view text, int32_t setpoint) const {
+    const SetpointCheck inputError{SetpointCheck::InputError};
+    if (text.empty()) return inputError;
+    // The character checks look at the first 7 characters only.
+    const std::u32string_view head = text.substr(0, 7);
+    const auto commas = std::count(head.begin(), head.end(), U',');
+    if (commas > 1 || (commas == 1 && text.back() == U',')) return inputError;
+    if (head.find_first_of(U"бБ?") != std::u32string_view::npos) return inputError;
+    const auto minuses = std::count(head.begin(), head.end(), U'-');
+    if (minuses > 1 || (minuses == 1 && head[0] != U'-') || text == U"-") return inputError;
+
+    const std::optional<float> number = CommaDecimal(text);
+    if (!number) return {SetpointCheck::NotANumber};
+    const bool channel2 = setpoint == 2 && TypeCode == kTypeVek02;
+    if (TypeCode == kTypeVek01 || TypeCode == kTypeVek02) {
+        const float start = channel2 ? RangeStart2 : RangeStart1;
+        const float end = channel2 ? RangeEnd2 : RangeEnd1;
+        if (*number > end || *number < start) return inputError;
+    }
+    const long double code = std::trunc(SetpointCodeUnits(*number));
+    // Without bounds (a model that is not served) a text may ask for more than a code holds.
+    if (std::fabs(code) > 2'000'000'000.0L) return inputError;
+    return {SetpointCheck::Ok, static_cast<int32_t>(code)};
+}
+
+bool TProgVEKClass::HoldsWritableBlock() const {
+    auto onBus = [](int32_t number) { return number >= 0 && number <= kMaxDeviceNumber; };
+    return DataRead == 1 && (TypeCode == kTypeVek01 || TypeCode == kTypeVek02) &&
+           GetBlockLength() >= kBlockMinimum && onBus(DeviceNumber) && onBus(NewDeviceNumber) &&
+           GetDeviceNumberByte() == NewDeviceNumber;
 }

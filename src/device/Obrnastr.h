@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 class QLineEdit;
 class QPushButton;
@@ -13,6 +14,25 @@ class QComboBox;
 
 constexpr int kBlockCapacity = 30;
 constexpr int kMeasurementSize = 10;
+// A block holds at least the fields up to the device number at offset 17.
+constexpr int kBlockMinimum = 18;
+// Device numbers are 0-based; the bus address is the number + 1 (1..32).
+constexpr int32_t kMaxDeviceNumber = 31;
+
+// Device type codes of the identification reply.
+constexpr int32_t kTypeVek01 = 105;  // one measuring channel
+constexpr int32_t kTypeVek02 = 106;  // two measuring channels
+constexpr int32_t kTypeUndetermined = 255;
+
+// Outcome of the value check of a setpoint text.
+struct SetpointCheck {
+    enum Result {
+        Ok,          // code holds the setpoint code
+        InputError,  // empty, misplaced comma or minus, a forbidden character, out of range
+        NotANumber,  // passed the character checks but is not a number in comma-decimal form
+    } result;
+    int32_t code = 0;
+};
 
 class TServClass {};
 
@@ -74,6 +94,16 @@ class TProgVEKClass : public TServClass {
 
     // Percent of the output range of a setpoint code.
     float SetpointPercent(int32_t code) const;
+
+    // The value check of a setpoint edit's text (setpoint 1 or 2): the character checks, the
+    // number with a comma as its decimal separator whatever the locale, and the input range
+    // of the setpoint's channel (channel 1 for both setpoints of a ВЭК-01МЕ).
+    SetpointCheck CheckSetpointText(std::u32string_view text, int32_t setpoint) const;
+
+    // True when the block may be written back: a completed read of a served model, a whole
+    // block that reaches the device number, and both device numbers on the bus, the new one
+    // being the one the block carries.
+    bool HoldsWritableBlock() const;
 
   private:
     uint8_t BlockByte(int offset) const { return buffer_[1 + offset]; }

@@ -28,6 +28,10 @@ float SetpointPercentOf(int32_t code) {
     return static_cast<float>(code * 100 * kScale);
 }
 
+long double SetpointCodeUnits(float percent) {
+    return percent * static_cast<long double>(kFullScaleCode) * 0.01L;
+}
+
 std::string FixedText(long double value, int decimals, std::string_view decimalSeparator) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*Lf", decimals, value);

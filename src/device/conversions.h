@@ -23,6 +23,10 @@ std::optional<long double> PressureKpa(int32_t result, int32_t characteristic, f
 // code × 100 × (1/16383), rounded to single precision.
 float SetpointPercentOf(int32_t code);
 
+// A typed setpoint percentage in output code units: percent × 16383 × 0.01, in extended
+// precision, not yet truncated.
+long double SetpointCodeUnits(float percent);
+
 // The value rounded to `decimals` places, a minus sign when negative, no thousands
 // separator and the given decimal separator (the user's locale's).
 std::string FixedText(long double value, int decimals, std::string_view decimalSeparator);

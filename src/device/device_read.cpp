@@ -9,10 +9,6 @@
 
 namespace {
 
-constexpr int kTypeVek01 = 105;
-constexpr int kTypeVek02 = 106;
-constexpr int kTypeUndetermined = 255;
-
 constexpr const char* kTeal = "#008080";
 constexpr const char* kRed = "#ff0000";
 
@@ -34,11 +30,23 @@ QString BitDigits(int32_t status, int highBit, int lowBit) {
     return digits;
 }
 
+// A configuration reply the record can take whole: at least up to the device number, no
+// longer than the record's block, and a device number on the bus. Anything else would send
+// the next requests to a wrong address (0 is every device's) or show one device's values
+// under another's configuration.
+bool UsableBlockReply(const ReplyBuffer& reply) {
+    const uint8_t length = reply[2];
+    return length >= kBlockMinimum && length <= kBlockCapacity && reply[3 + 17] <= kMaxDeviceNumber;
+}
+
 }  // namespace
 
 void TForm1::InPortClick() {
+    OperationUnderWay underWay(*this);
     ReplyBuffer reply{};
     std::array<uint8_t, 40> payload{};
+    // The block is cleared here; it may be written back only once this read has completed.
+    Record.DataRead = 0;
     Record.LoadBlock(reply);
     Record.LoadMeasurements(reply);
 
@@ -58,8 +66,7 @@ void TForm1::InPortClick() {
 
     reply.fill(0);
     result = Link.Transact(Record.DeviceNumber, 68, {}, reply);
-    // A block longer than the record holds is refused whole rather than cut.
-    if (result == lrOk && reply[2] > kBlockCapacity) result = lrReceiveError;
+    if (result == lrOk && !UsableBlockReply(reply)) result = lrReceiveError;
     if (result != lrOk) return ReadFailed(result);
     Record.SetBlockLength(reply[2]);
     Record.LoadBlock(reply);
@@ -86,12 +93,9 @@ void TForm1::InPortClick() {
 }
 
 // A failed transaction stops polling, is reported while reports are on, and ends the read.
-// The read has already cleared the record's block, so the record no longer holds a block that
-// may be written back: a write needs a complete read first.
 void TForm1::ReadFailed(int32_t code) {
     StopPollingIfRunning();
     if (ReportErrors) Link.ReportError(Record.DeviceNumber, code);
-    Record.DataRead = 0;
 }
 
 // Only the two ВЭК models are shown; the others get a warning. True when the read ends here.
@@ -105,10 +109,8 @@ bool TForm1::WarnIfNotServed() {
     } else {
         return false;
     }
-    readWarningOpen_ = true;
     ShowOperatorMessage(
         {text, "Предупреждение", MessageIcon::Warning, MessageButtons::Ok, MessageAnswer::Ok});
-    readWarningOpen_ = false;
     return true;
 }
 
@@ -149,9 +151,6 @@ void TForm1::ShowValues() {
     auto percentText = [&](int32_t result) {
         return QString::fromStdString(OutputPercentText(result, separator));
     };
-    auto setpointText = [&](int32_t code) {
-        return QString::fromStdString(SetpointPercentText(code));
-    };
 
     ui->StKBegSk1->setText(Integer(r.GetScaleStart1()));
     ui->StKEndSk1->setText(Integer(r.GetScaleEnd1()));
@@ -168,8 +167,8 @@ void TForm1::ShowValues() {
     if (oneChannel) ui->CBoxTipSign2->setCurrentIndex(r.GetAlarmType2());
     ui->StUstKod1->setText(Integer(r.GetSetpoint1()));
     if (oneChannel) ui->StUstKod2->setText(Integer(r.GetSetpoint2()));
-    ui->Ust1->setText(setpointText(r.GetSetpoint1()));
-    if (oneChannel) ui->Ust2->setText(setpointText(r.GetSetpoint2()));
+    ShowSetpoint(1);
+    if (oneChannel) ShowSetpoint(2);
     ui->StRez1->setText(Integer(r.GetResult1()));
     ui->StKodACP1->setText(Integer(r.GetAdc1()));
     ui->StRezKPa1->setText(pressureText(r.GetResult1(), 1, r.RangeStart1, r.RangeEnd1));
@@ -189,7 +188,7 @@ void TForm1::ShowValues() {
     ui->CBoxTipK2->setCurrentIndex(r.GetContactType(2));
     ui->CBoxTipSign2->setCurrentIndex(r.GetAlarmType2());
     ui->StUstKod2->setText(Integer(r.GetSetpoint2()));
-    ui->Ust2->setText(setpointText(r.GetSetpoint2()));
+    ShowSetpoint(2);
     ui->StRez2->setText(Integer(r.GetResult2()));
     ui->StKodACP2->setText(Integer(r.GetAdc2()));
     ui->StRezKPa2->setText(pressureText(r.GetResult2(), 2, r.RangeStart2, r.RangeEnd2));

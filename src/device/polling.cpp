@@ -19,10 +19,10 @@ void TForm1::StopPollingIfRunning() {
     if (Timer1.isActive()) BtnPuskTimerClick();
 }
 
-// A tick that comes while the read shows a warning is skipped: the warning's message loop
-// would otherwise start read after read beneath it.
+// A tick that comes while a read or a write is under way (delivered by one of its message
+// boxes' event loops) is skipped: it would start an exchange in the middle of another.
 void TForm1::Timer1Timer() {
-    if (readWarningOpen_) return;
+    if (operationsUnderWay_ > 0) return;
     InPortClick();
 }
 
@@ -30,13 +30,16 @@ void TForm1::CBoxUstrClick(int index) {
     if (index == Record.DeviceNumber) return;
     StopPollingIfRunning();
     if (Record.Changed) {
-        const MessageAnswer answer = OfferToSaveChanges();
+        const MessageAnswer answer = AskToSaveChanges();
         if (answer == MessageAnswer::Cancel) {
             ui->CBoxUstr->setCurrentIndex(ui->CBoxUstrZ->currentIndex());
             return;
         }
         // After Yes the write ends with a read that shows the old device's number again.
-        if (answer == MessageAnswer::Yes) ui->CBoxUstr->setCurrentIndex(index);
+        if (answer == MessageAnswer::Yes) {
+            OutPortClick();
+            ui->CBoxUstr->setCurrentIndex(index);
+        }
         ui->CBoxUstrZ->setCurrentIndex(ui->CBoxUstr->currentIndex());
     }
     ForgetDevice();

@@ -208,6 +208,8 @@ void TComPortClass::ReportError(int32_t deviceNumber, int32_t code) {
         case lrPortNotConnected:
             ClosePort();
             return Show("Не выбран COM-порт.", "Ошибка", MessageIcon::Error);
+        case lrPortFailed:
+            return Show(kPortDisconnectedText, "Ошибка", MessageIcon::Error);
         default: {
             char hex[16];
             std::snprintf(hex, sizeof hex, "%02X", static_cast<uint32_t>(code));
@@ -238,12 +240,16 @@ int32_t TComPortClass::Transact(int32_t deviceNumber, uint8_t function,
         return built;
     }
     if (!port_.Connected()) return lrPortNotConnected;
+    // A port that fails in the middle of an exchange is gone: every caller handles that as a
+    // failed transaction with one message, and the closed port can be opened again once the
+    // adapter is back.
     try {
         port_.ClearBuffer(true, true);
+        return Exchange(function, reply);
     } catch (const EComPort&) {
-        ReportPortDisconnected();  // and the exchange still runs
+        ClosePort();
+        return lrPortFailed;
     }
-    return Exchange(function, reply);
 }
 
 int32_t TComPortClass::Exchange(uint8_t function, ReplyBuffer& reply) {

@@ -26,6 +26,9 @@ enum LinkResult : int32_t {
     lrPortSetupAtPowerOff = 134,
     lrPortSetupError = 135,
     lrPortNotConnected = 256,
+    // The serial port failed during the exchange (adapter pulled, line gone); the link has
+    // closed it so that the operator can open it again once it is back.
+    lrPortFailed = 257,
 };
 
 // A request is built in a fixed area; the longest payload leaves room for the four bytes of
@@ -56,7 +59,8 @@ class TComPortClass {
     // arrived with a right checksum (functions 69 and 70: when the request was sent), else a
     // failure code of LinkResult or the device's exception code. The reply holds the frame
     // from its address byte on. A payload longer than kMaxPayloadLength is refused with
-    // lrBadFunction. Errors of the port's reads and writes pass on as EComPort.
+    // lrBadFunction. A failure of the port while it is emptied, written or read closes the
+    // port and ends the exchange with lrPortFailed.
     int32_t Transact(int32_t deviceNumber, uint8_t function, std::span<const uint8_t> payload,
                      ReplyBuffer& reply);
 

@@ -78,9 +78,17 @@ void TCustomComPort::Open() {
     }
 }
 
+// A port whose purge fails (an adapter that is gone) is still closed, so that it can be
+// opened again once it is back; the purge's failure passes on afterwards.
 void TCustomComPort::Close() {
     if (!connected_) return;
-    backend_->Purge(kPurgeTxAbort | kPurgeRxAbort);
+    try {
+        backend_->Purge(kPurgeTxAbort | kPurgeRxAbort);
+    } catch (const EComPort&) {
+        backend_->Close();
+        connected_ = false;
+        throw;
+    }
     backend_->Close();
     connected_ = false;
 }

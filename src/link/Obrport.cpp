@@ -104,7 +104,16 @@ void TForm1::PortClick() {
     const std::string chosen = FormPort->ChosenPort().toStdString();
     if (chosen != Link.PortName) {
         StopPollingIfRunning();
-        if (Record.Changed && OfferToSaveChanges() == MessageAnswer::Cancel) return;
+        const MessageAnswer answer = Record.Changed ? AskToSaveChanges() : MessageAnswer::No;
+        if (answer == MessageAnswer::Cancel) return;
+        if (answer == MessageAnswer::Yes) {
+            // The changes go to the device through the port and settings it was read through,
+            // which the dialog closed when it showed.
+            const bool reopen = FormPort->PortWasOpen() && !ComPort1.Connected();
+            if (reopen) Link.OpenPort();
+            OutPortClick();
+            if (reopen) Link.ClosePort();
+        }
         ForgetDevice();
     }
 

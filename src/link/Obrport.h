@@ -31,6 +31,9 @@ class TFormPort : public QDialog {
     std::string ChosenParityLetter() const;
     std::string ChosenStopBitsText() const;
 
+    // Whether the port was open when the dialog last showed (and closed it).
+    bool PortWasOpen() const { return portWasConnected_; }
+
     // Where the port names come from; the system's list unless a test replaces it.
     std::function<std::vector<std::string>()> PortLister;
 

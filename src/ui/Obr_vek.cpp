@@ -1,6 +1,5 @@
 #include "Obr_vek.h"
 
-#include <QCloseEvent>
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
@@ -8,10 +7,10 @@
 #include "operator_message.h"
 #include "ui_Obr_vek.h"
 
-TForm1::TForm1(std::unique_ptr<ComPortBackend> backend, QWidget* parent)
+TForm1::TForm1(std::unique_ptr<ComPortBackend> backend, LinkClock& clock, QWidget* parent)
     : QMainWindow(parent),
       ComPort1(backend ? std::move(backend) : MakeSystemComBackend()),
-      Link(ComPort1),
+      Link(ComPort1, clock),
       ui(std::make_unique<Ui::TForm1>()) {
     ui->setupUi(this);
     ApplyComPort1Design(ComPort1);
@@ -22,6 +21,7 @@ TForm1::TForm1(std::unique_ptr<ComPortBackend> backend, QWidget* parent)
         QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
     };
     SetUpActions();
+    SetUpEditingRules();
     FormCreate();
 }
 
@@ -71,18 +71,14 @@ void TForm1::N4ParolClick() {
                          MessageIcon::Warning, MessageButtons::Ok, MessageAnswer::Ok});
 }
 
-MessageAnswer TForm1::OfferToSaveChanges() {
+MessageAnswer TForm1::AskToSaveChanges() {
     const std::string text = "устройство " + std::to_string(Record.DeviceNumber + 1) +
                              " - база данных была изменена,\nСохранить?";
     const MessageAnswer answer =
         ShowOperatorMessage({text, "Предупреждение", MessageIcon::Question,
                              MessageButtons::YesNoCancel, MessageAnswer::No});
-    if (answer == MessageAnswer::Yes) {
-        Record.Changed = 1;
-        OutPortClick();
-    } else if (answer == MessageAnswer::No) {
-        Record.Changed = 0;
-    }
+    if (answer == MessageAnswer::Yes) Record.Changed = 1;
+    if (answer == MessageAnswer::No) Record.Changed = 0;
     return answer;
 }
 
@@ -97,20 +93,6 @@ void TForm1::ForgetDevice() {
     ui->GBoxKanal2->hide();
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
-    if (Record.Changed) {
-        MessageAnswer answer =
-            ShowOperatorMessage({"Данные были изменены. Передать?", "Подтвердите передачу данных",
-                                 MessageIcon::Question, MessageButtons::YesNo, MessageAnswer::Yes});
-        if (answer == MessageAnswer::Yes) OutPortClick();
-    }
-    ShowOperatorMessage({"Работа закончена", "Подтверждение", MessageIcon::Information,
-                         MessageButtons::Ok, MessageAnswer::Ok});
-    Link.ClosePort();
-    event->accept();
-}
-
-// The write and the device list are separate operations of the main window, each in its own
-// file; until they exist these handlers do nothing.
-void TForm1::OutPortClick() {}
+// The device list is a separate operation of the main window, in its own file; until it
+// exists this handler does nothing.
 void TForm1::ListDeviceClick() {}

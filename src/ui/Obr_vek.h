@@ -15,6 +15,9 @@
 class TFormPort;
 class TFormNastr;
 class QCloseEvent;
+class QComboBox;
+class QKeyEvent;
+class QLineEdit;
 namespace Ui {
 class TForm1;
 }
@@ -22,8 +25,10 @@ class TForm1;
 class TForm1 : public QMainWindow {
     Q_OBJECT
   public:
-    // backend: the serial port's platform backend; the system's when none is given.
-    explicit TForm1(std::unique_ptr<ComPortBackend> backend = nullptr, QWidget* parent = nullptr);
+    // backend: the serial port's platform backend, the system's when none is given; clock:
+    // what the link waits on.
+    explicit TForm1(std::unique_ptr<ComPortBackend> backend = nullptr,
+                    LinkClock& clock = SystemLinkClock(), QWidget* parent = nullptr);
     ~TForm1() override;
 
     // Declared in this order so that destruction frees the record, then the link, then the
@@ -56,18 +61,38 @@ class TForm1 : public QMainWindow {
     // Stops polling the way its start/stop button does, when it runs.
     void StopPollingIfRunning();
     // Asks whether the unsent changes of the current device are to be saved first (Yes, No,
-    // Cancel; No preselected). Yes sets the change marker and runs the write, No clears the
-    // marker; the answer is returned for what else the caller does.
-    MessageAnswer OfferToSaveChanges();
+    // Cancel; No preselected). Yes sets the change marker, No clears it; the caller runs the
+    // write on Yes and does the rest.
+    MessageAnswer AskToSaveChanges();
     // Forgets the identified device: type, version, flags, the model text and the groups.
     void ForgetDevice();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void FormCreate();
     void SetUpActions();
+
+    // Editing rules.
+    void SetUpEditingRules();
+    void CharacteristicRule(int channel, int index);
+    void RangeStartRule(int channel, int index);
+    void RangeEndRule(int channel);
+    void RefreshSetpointsAfterChannel(int channel);
+    void ShowSetpoint(int setpoint);
+    bool FilterSetpointKey(QLineEdit& edit, const QKeyEvent& key);
+    void LeaveSetpointEdit(QLineEdit& edit);
+    void ShowInputError(QLineEdit& edit);
+    QLineEdit& SetpointEdit(int setpoint) const;
+    // Runs the exit rule of a setpoint edit that holds the focus, then moves the focus to the
+    // first tab stop of the window.
+    void FocusFirstTabStop();
+
+    // Steps of the write.
+    void AdvanceProgress();
+    void FinishWrite();
 
     // Steps of the device read.
     void ReadFailed(int32_t code);
@@ -77,6 +102,18 @@ class TForm1 : public QMainWindow {
     void ShowValues();
     void ShowStateIndicators();
 
-    // Set while the read shows a warning: polling ticks that come meanwhile are skipped.
-    bool readWarningOpen_ = false;
+    // Counts the reads and writes under way (with their message boxes): a polling tick that
+    // a message box's event loop delivers meanwhile is skipped.
+    int operationsUnderWay_ = 0;
+    struct OperationUnderWay {
+        explicit OperationUnderWay(TForm1& form) : form_(form) { ++form_.operationsUnderWay_; }
+        ~OperationUnderWay() { --form_.operationsUnderWay_; }
+        TForm1& form_;
+    };
+
+    // The text each setpoint edit was last given from the stored code or stored from:
+    // leaving an edit that still shows it stores nothing.
+    QString settledSetpointText_[2];
+    // Set once the close sequence has run: a later close request only lets the window go.
+    bool closing_ = false;
 };

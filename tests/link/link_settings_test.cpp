@@ -197,6 +197,8 @@ TEST_F(LinkSettings, ReportErrorShowsTheMessageOfEachCode) {
         {0, 134, "COM1", "сбой настройки порта при выключении прибора", "Ошибка", E},
         {0, 135, "COM1", "ошибка настройки порта", "Ошибка", E},
         {0, 256, "COM1", "Не выбран COM-порт.", "Ошибка", E},
+        {0, 257, "COM1", "COM-порт отключен. Проверьте оборудование, перезапустите программу.",
+         "Ошибка", E},
     };
     for (const ReportCase& c : cases) {
         recorder.messages.clear();

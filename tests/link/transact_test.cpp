@@ -177,40 +177,43 @@ TEST_F(Transaction, LateBytesOfOneAttemptStartTheNextReply) {
     EXPECT_TRUE(std::equal(kGoodReply.begin(), kGoodReply.end(), reply.begin()));
 }
 
-TEST_F(Transaction, PurgeFailureReportsDisconnectionAndStillExchanges) {
-    line->failPurge = true;
-    Answer({kGoodReply});
-    EXPECT_EQ(Run(3), lrOk);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text,
-              "COM-порт отключен. Проверьте оборудование, перезапустите программу.");
-    EXPECT_EQ(messages[0].caption, "Ошибка");
-    EXPECT_EQ(messages[0].icon, MessageIcon::Error);
-    EXPECT_EQ(messages[0].buttons, MessageButtons::Ok);
-    EXPECT_EQ(closeRequests, 1);
-}
-
-TEST_F(Transaction, PortErrorsOfReadAndWritePassOn) {
+// A port that fails anywhere in the exchange ends it with one code, closed; the message is
+// the caller's to show, and nothing asks the window to close.
+TEST_F(Transaction, PortFailureEndsTheExchangeWithThePortClosed) {
     class BrokenBackend final : public ComPortBackend {
+      public:
+        explicit BrokenBackend(std::string failing) : failing_(std::move(failing)) {}
         void Open(const std::string&) override {}
         void SetupBuffers(int32_t, int32_t) override {}
         void SetControlBlock(const ComControlBlock&) override {}
         void SetTimeouts(const ComTimeoutValues&) override {}
-        void Purge(unsigned) override {}
+        void Purge(unsigned) override { Fail("purge", CE_PurgeFailed); }
         void Close() override {}
-        int Write(const uint8_t*, int count) override { return count; }
-        int Read(uint8_t*, int) override { throw EComPort(CE_ReadFailed, 5); }
+        int Write(const uint8_t*, int count) override {
+            Fail("write", CE_WriteFailed);
+            return count;
+        }
+        int Read(uint8_t*, int) override {
+            Fail("read", CE_ReadFailed);
+            return 0;
+        }
+
+      private:
+        void Fail(const char* call, int code) {
+            if (failing_ == call) throw EComPort(code, 5);
+        }
+        std::string failing_;
     };
-    TComPort broken(std::make_unique<BrokenBackend>());
-    broken.Open();
-    TComPortClass brokenLink(broken, clock);
-    try {
-        brokenLink.Transact(0, 17, {}, reply);
-        FAIL() << "no exception";
-    } catch (const EComPort& e) {
-        EXPECT_EQ(e.Code, CE_ReadFailed);
-        EXPECT_STREQ(e.what(), "ReadFile function failed (Error: 5)");
+    for (const char* failing : {"purge", "write", "read"}) {
+        TComPort broken(std::make_unique<BrokenBackend>(failing));
+        broken.Open();
+        TComPortClass brokenLink(broken, clock);
+        brokenLink.OnCloseRequest = [this] { ++closeRequests; };
+        EXPECT_EQ(brokenLink.Transact(0, 17, {}, reply), lrPortFailed) << failing;
+        EXPECT_FALSE(broken.Connected()) << failing;
     }
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(closeRequests, 0);
 }
 
 TEST(WaitMs, LastsItsFullTimeAcrossMidnight) {

@@ -158,7 +158,7 @@ TEST_F(SimulatedLine, OtherModelsGetAWarningAndTheWindowStaysAsItWas) {
     EXPECT_EQ(form1.ui->Panel1->text(), "ВЭК-02МЕ  735218.004-04  ПО.V1  0x2C74E9A6");
     EXPECT_TRUE(form1.ui->GBoxKanal2->isVisible());
     EXPECT_EQ(form1.ui->StRez1->text(), rez);
-    EXPECT_EQ(form1.Record.DataRead, 1);
+    EXPECT_EQ(form1.Record.DataRead, 0);  // the record holds the other model's block now
 
     form1.ui->CBoxUstr->setCurrentIndex(2);
     Choose(3);

@@ -1,0 +1,111 @@
+// The write: the configuration block held in the device record goes back to the device it
+// was read from, after the device has been identified again; a new bus number is taken over,
+// the device confirms, and it is read again. Also the close of the main window, which offers
+// unsent changes for writing.
+#include <QCloseEvent>
+
+#include "ui/Obr_vek.h"
+#include "ui_Obr_vek.h"
+
+namespace {
+
+// Pause that lets the device store the block before it is asked to confirm.
+constexpr int32_t kStoreWaitMs = 2000;
+
+void Warn(const char* text) {
+    ShowOperatorMessage(
+        {text, "Предупреждение", MessageIcon::Warning, MessageButtons::Ok, MessageAnswer::Ok});
+}
+
+}  // namespace
+
+void TForm1::OutPortClick() {
+    // No polling tick reads while the write or one of its message boxes is under way.
+    OperationUnderWay underWay(*this);
+    FocusFirstTabStop();
+    // Only a whole block read from a served device goes back: not one cleared by a failed
+    // read, not another model's after a model warning, nor one that names a number off the bus.
+    if (!Record.HoldsWritableBlock()) {
+        return Warn("Нет данных о приборе,\nпроизведите ввод информации с СОМ порта");
+    }
+    ui->ProgressBar1->setMaximum(100);
+    ui->ProgressBar1->setValue(0);
+    ui->ProgressBar1->show();
+    AdvanceProgress();
+
+    ReplyBuffer reply{};
+    int32_t result = Link.Transact(Record.DeviceNumber, 17, {}, reply);
+    if (result != lrOk) {
+        StopPollingIfRunning();
+        if (ReportErrors) Link.ReportError(Record.DeviceNumber, result);
+        return FinishWrite();
+    }
+    if (reply[5] != Record.TypeCode) {
+        Warn("Не совпадает тип прибора \nпри попытке сохранить базу.\nСохранение отменено");
+        return FinishWrite();
+    }
+    if (reply[3] != Record.Version) {
+        Warn("Не совпадает версия прибора \nпри попытке сохранить базу.\nСохранение отменено");
+        return FinishWrite();
+    }
+
+    std::array<uint8_t, kBlockCapacity> payload{};
+    Record.CopyBlockTo(payload);
+    AdvanceProgress();
+    result = Link.Transact(Record.DeviceNumber, 69,
+                           std::span(payload.data(), Record.GetBlockLength()), reply);
+    if (result != lrOk) {
+        Link.ReportError(Record.DeviceNumber, result);
+        return FinishWrite();
+    }
+
+    // The device has taken the block, and with it the new number.
+    Record.DeviceNumber = Record.NewDeviceNumber;
+    ui->CBoxUstr->setCurrentIndex(Record.DeviceNumber);
+    AdvanceProgress();
+    Link.WaitMs(kStoreWaitMs);
+
+    reply.fill(0);
+    result = Link.Transact(Record.DeviceNumber, 14, {}, reply);
+    if (result != lrOk) {
+        Link.ReportError(Record.DeviceNumber, result);
+        return FinishWrite();
+    }
+    Record.Changed = 0;
+    InPortClick();
+    FinishWrite();
+}
+
+// The window does not repaint while an exchange blocks it: the bar is painted at each step.
+void TForm1::AdvanceProgress() {
+    ui->ProgressBar1->setValue(ui->ProgressBar1->value() + 25);
+    ui->ProgressBar1->repaint();
+}
+
+// The focus goes back to the control last edited, where it can take it.
+void TForm1::FinishWrite() {
+    AdvanceProgress();
+    ui->ProgressBar1->hide();
+    for (QWidget* last :
+         std::initializer_list<QWidget*>{Record.LastEdit, Record.LastButton, Record.LastCombo}) {
+        if (!last) continue;
+        if (last->isVisible() && last->isEnabled()) last->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    event->accept();
+    if (closing_) return;  // the close sequence runs once, whatever asks again meanwhile
+    closing_ = true;
+    if (Record.Changed) {
+        const MessageAnswer answer =
+            ShowOperatorMessage({"Данные были изменены. Передать?", "Подтвердите передачу данных",
+                                 MessageIcon::Question, MessageButtons::YesNo, MessageAnswer::Yes});
+        if (answer == MessageAnswer::Yes) OutPortClick();
+    }
+    ShowOperatorMessage({"Работа закончена", "Подтверждение", MessageIcon::Information,
+                         MessageButtons::Ok, MessageAnswer::Ok});
+    Timer1.stop();
+    Link.ClosePort();
+}
