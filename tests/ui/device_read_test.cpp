@@ -10,8 +10,8 @@
 #include <QPushButton>
 
 #include "line_server.h"
+#include "scripted_device.h"
 #include "support/message_recorder.h"
-#include "support/scripted_port.h"
 #include "ui/Obr_vek.h"
 #include "ui_Obr_vek.h"
 
@@ -191,6 +191,27 @@ TEST_F(SimulatedLine, PollingRepeatsTheReadAndStopsOnceOnAFailure) {
     EXPECT_EQ(form1.Record.DataRead, 0);  // the cleared block may not be written back
 }
 
+// The simulator going away in the middle of polling: polling stops, the operator sees one
+// message, the port is closed for a later reopen, and the window stays.
+TEST_F(SimulatedLine, PortLostWhilePollingLeavesACoherentWindow) {
+    int closeRequests = 0;
+    form1.Link.OnCloseRequest = [&] { ++closeRequests; };
+    form1.show();
+    form1.InPortClick();
+    form1.BtnPuskTimerClick();
+    server.Stop();
+    form1.Timer1Timer();
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text,
+              "COM-порт отключен. Проверьте оборудование, перезапустите программу.");
+    EXPECT_FALSE(form1.Timer1.isActive());
+    EXPECT_FALSE(form1.ui->LabTimer->isVisible());
+    EXPECT_EQ(form1.Record.DataRead, 0);
+    EXPECT_FALSE(form1.ComPort1.Connected());
+    EXPECT_EQ(closeRequests, 0);
+    EXPECT_TRUE(form1.isVisible());
+}
+
 TEST_F(SimulatedLine, ButtonTwiceReturnsToStopped) {
     form1.show();
     form1.ui->BtnPuskTimer->click();
@@ -249,41 +270,6 @@ TEST_F(SimulatedLine, ClosedPortIsReported) {
 }
 
 // ---- Against a scripted device, byte for byte ----
-
-// One device whose replies the test sets: identification, block and measurement area.
-struct ScriptedDevice {
-    uint8_t type = 106, version = 7;
-    Bytes block = Bytes(22, 0);
-    Bytes measurements = Bytes(10, 0);
-    bool silentTo68 = false;
-    std::vector<uint8_t> addresses;  // of every request, in order
-
-    Bytes Answer(const Bytes& request) {
-        addresses.push_back(request[0]);
-        Bytes data;
-        switch (request[1]) {
-            case 17:
-                data = {version, 0xFF, type};
-                break;
-            case 68:
-                if (silentTo68) return {};
-                data = block;
-                break;
-            case 71:
-                data = measurements;
-                break;
-            default:
-                return {};
-        }
-        Bytes frame = {request[0], request[1], static_cast<uint8_t>(data.size())};
-        frame.insert(frame.end(), data.begin(), data.end());
-        return WithCrc(frame);
-    }
-    void Measure(int16_t result1, uint8_t status1, uint8_t status2 = 0) {
-        measurements = {
-            uint8_t(result1 >> 8), uint8_t(result1), status1, 0, 0, 0, 0, status2, 0, 0};
-    }
-};
 
 class ScriptedLine : public ::testing::Test {
   protected:
@@ -399,6 +385,38 @@ TEST_F(ScriptedLine, FailedReadLeavesNoBlockToWriteBack) {
     EXPECT_EQ(form1.Record.DataRead, 0);
     // The window still shows the last complete read.
     EXPECT_EQ(form1.ui->Panel1->text(), "ВЭК-02МЕ  735218.004-04  ПО.V1  0x2C74E9A6");
+}
+
+// A block that would send the next requests off the bus (0 is every device's address), or
+// that does not reach the device number, fails the read; nothing goes to its number.
+TEST_F(ScriptedLine, BlockWithoutAUsableDeviceNumberFailsTheRead) {
+    struct Case {
+        size_t length;
+        uint8_t number;
+        bool usable;
+    };
+    for (Case c : {Case{22, 31, true},
+                   {22, 32, false},
+                   {22, 255, false},
+                   {18, 0, true},
+                   {17, 0, false},
+                   {0, 0, false}}) {
+        form1.Record.DeviceNumber = 0;
+        device.addresses.clear();
+        recorder.messages.clear();
+        device.block = Bytes(c.length, 0);
+        if (c.length > 17) device.block[17] = c.number;
+        form1.InPortClick();
+        EXPECT_EQ(form1.Record.DataRead, c.usable) << c.length << " " << int{c.number};
+        if (c.usable) {
+            EXPECT_EQ(device.addresses, (std::vector<uint8_t>{1, 1, uint8_t(c.number + 1)}));
+        } else {
+            EXPECT_EQ(device.addresses, (std::vector<uint8_t>{1, 1}));
+            ASSERT_EQ(recorder.messages.size(), 1u);
+            EXPECT_EQ(recorder.messages[0].text, "устройство 1 COM1 ошибка приема данных ");
+            EXPECT_EQ(form1.Record.DeviceNumber, 0);
+        }
+    }
 }
 
 TEST_F(ScriptedLine, TicksAreHeldOffWhileAWarningIsOpen) {
