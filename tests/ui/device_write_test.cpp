@@ -235,4 +235,278 @@ const Refusal kRefusals[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, WriteRefusal, ::testing::ValuesIn(kRefusals),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The setpoint edits as the operator types into them: the key filter, the value check on
+// leaving, and what each leaves in the record and on the window.
+TEST_F(Editing, SetpointEditsCheckWhatIsTyped) {
+    ReadDevice(2);  // ВЭК-01МЕ: both setpoints on channel 1, range 20..100 kPa
+    Ui::TForm1& ui = *form1.ui;
+    const QString before = ui.StUstKod1->text();
+    struct Case {
+        QString typed;
+        const char* message;  // none when the value is taken
+        const char* code;     // StUstKod1 afterwards ("" for unchanged)
+        const char* shown;    // Ust1 afterwards
+    };
+    const Case cases[] = {
+        {"10", kInputError, "", "80"},  // below the range start
+        {"20", nullptr, "3276", "20"},
+        {"100", nullptr, "16383", "100"},
+        {"100,1", kInputError, "", "100"},
+        {"-5", kInputError, "", "100"},  // passes the characters, fails the range
+        {"5-", kInputError, "", "100"},
+        {"5,", kInputError, "", "100"},
+        {"1,2,3", kInputError, "", "100"},
+        {"50", nullptr, "8191", "50"},
+    };
+    for (const Case& c : cases) {
+        recorder.messages.clear();
+        const QString code = ui.StUstKod1->text();
+        Type(ui.Ust1, c.typed);
+        EXPECT_EQ(Texts(),
+                  c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{})
+            << c.typed.toStdString();
+        EXPECT_EQ(ui.StUstKod1->text(), *c.code ? QString(c.code) : code) << c.typed.toStdString();
+        EXPECT_EQ(ui.Ust1->text(), c.shown) << c.typed.toStdString();
+        EXPECT_EQ(QString::number(form1.Record.GetSetpoint1()), ui.StUstKod1->text());
+    }
+    EXPECT_NE(before, ui.StUstKod1->text());
+}
+
+// Keys that are not typing a number are input errors and never reach the edit; Tab and the
+// window's shortcuts are not keys of the edit; the keypad's decimal key types a comma.
+TEST_F(Editing, KeyFilterKeepsTheMeaningOfTheKeys) {
+    ReadDevice(2);
+    QLineEdit* ust = form1.ui->Ust1;
+    struct Case {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        bool inputError;
+        const char* textAfter;  // the edit held "12"
+    };
+    const Case cases[] = {
+        {Qt::Key_Up, Qt::NoModifier, true, ""},
+        {Qt::Key_Down, Qt::NoModifier, true, ""},
+        {Qt::Key_Home, Qt::NoModifier, true, ""},
+        {Qt::Key_End, Qt::NoModifier, true, ""},
+        {Qt::Key_A, Qt::NoModifier, true, ""},
+        {Qt::Key_Period, Qt::NoModifier, true, ""},
+        {Qt::Key_Escape, Qt::NoModifier, true, ""},
+        {Qt::Key_5, Qt::ShiftModifier, true, ""},
+        {Qt::Key_5, Qt::KeypadModifier, false, "125"},
+        {Qt::Key_Comma, Qt::NoModifier, false, "12,"},
+        {Qt::Key_Period, Qt::KeypadModifier, false, "12,"},
+        {Qt::Key_Minus, Qt::NoModifier, false, "12-"},
+        {Qt::Key_Backspace, Qt::NoModifier, false, "1"},
+        {Qt::Key_Left, Qt::ShiftModifier, false, "12"},
+        {Qt::Key_Shift, Qt::ShiftModifier, false, "12"},
+    };
+    for (const Case& c : cases) {
+        ust->setFocus(Qt::MouseFocusReason);
+        ust->setText("12");
+        ust->end(false);
+        recorder.messages.clear();
+        QTest::keyClick(ust, c.key, c.modifiers);
+        EXPECT_EQ(recorder.messages.size(), c.inputError ? 1u : 0u) << c.key;
+        EXPECT_EQ(ust->text(), c.textAfter) << c.key;
+    }
+    // The layout's own decimal comma (Shift + the slash key on a Russian keyboard).
+    ust->setText("12");
+    recorder.messages.clear();
+    QTest::keyClick(ust, Qt::Key_Comma, Qt::ShiftModifier);
+    EXPECT_TRUE(recorder.messages.empty());
+
+    // Tab moves on without an error; a polling timer is stopped by a key in the edit only.
+    ust->setText("80");
+    form1.BtnPuskTimerClick();
+    QTest::keyClick(ust, Qt::Key_Tab);
+    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_NE(QApplication::focusWidget(), ust);
+    EXPECT_TRUE(form1.Timer1.isActive());
+    QTest::keyClick(form1.ui->Ust2, Qt::Key_1);
+    EXPECT_FALSE(form1.Timer1.isActive());
+}
+
+// Enter stores and moves on along the tab order; in an empty edit it is an input error.
+TEST_F(Editing, EnterStoresAndMovesFocusOn) {
+    ReadDevice(1);  // ВЭК-02МЕ: setpoint 2 on channel 2, range 0..100 kPa
+    Ui::TForm1& ui = *form1.ui;
+    Type(ui.Ust1, "55", Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), ui.CBoxTipK1);
+    EXPECT_EQ(ui.StUstKod1->text(), "9010");
+    Type(ui.Ust2, "5", Qt::Key_Enter);  // below channel 1's start, inside channel 2's range
+    EXPECT_EQ(QApplication::focusWidget(), ui.CBoxTipSign2);
+    EXPECT_EQ(ui.StUstKod2->text(), "819");
+    EXPECT_TRUE(recorder.messages.empty()) << Texts()[0];
+
+    Type(ui.Ust2, "", Qt::Key_Return);
+    EXPECT_EQ(Texts(), std::vector<std::string>{kInputError});
+    EXPECT_EQ(ui.StUstKod2->text(), "819");
+}
+
+// Passing through an edit never moves the device's setpoint: the shown percentage is
+// rounded, and storing it back would change the code with nothing edited.
+TEST_F(Editing, PassingThroughASetpointChangesNothing) {
+    ReadDevice(2);
+    for (int code : {13107, 245, 8192}) {
+        Device(2, [&](vsim::VirtualDevice& d) { d.SetWord(5, code); });
+        form1.InPortClick();
+        Type(form1.ui->Ust1, form1.ui->Ust1->text());  // retyped as shown
+        form1.ui->Ust1->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(form1.ui->Ust1, Qt::Key_Tab);
+        EXPECT_EQ(form1.Record.GetSetpoint1(), code);
+    }
+    // A value that is not a comma-decimal number (pasted) is refused with a clear message.
+    form1.ui->Ust1->setFocus(Qt::MouseFocusReason);
+    form1.ui->Ust1->setText("12.5");
+    QTest::keyClick(form1.ui->Ust1, Qt::Key_Tab);
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text,
+              "«12.5» не является числом.\nДесятичный разделитель — запятая.");
+    EXPECT_EQ(form1.Record.GetSetpoint1(), 8192);
+    EXPECT_EQ(form1.ui->Ust1->text(), "50");
+}
+
+// A list's rule runs for the operator's choice only, stops polling, and marks the change;
+// the read setting the lists on every tick marks nothing.
+TEST_F(Editing, RulesRunOnTheOperatorsChoiceOnly) {
+    ReadDevice(1);
+    form1.BtnPuskTimerClick();
+    form1.Timer1Timer();
+    EXPECT_EQ(form1.Record.Changed, 0);
+    const std::vector<uint8_t> block(form1.Record.Block().begin(), form1.Record.Block().end());
+    Choose(form1.ui->CBoxTipD2, form1.ui->CBoxTipD2->currentIndex());  // the item it holds
+    EXPECT_FALSE(form1.Timer1.isActive());
+    EXPECT_EQ(form1.Record.Changed, 1);
+    EXPECT_EQ(std::vector<uint8_t>(form1.Record.Block().begin(), form1.Record.Block().end()),
+              block);
+    EXPECT_EQ(form1.Record.LastCombo, form1.ui->CBoxTipD2);
+}
+
+// A device still storing past the 2000 ms wait refuses the confirmation: the block is stored,
+// the new number taken, the change marker stays for a repeat.
+TEST_F(Editing, DeviceBusyPastTheWaitIsReported) {
+    ReadDevice(1);
+    Device(1, [](vsim::VirtualDevice& d) { d.SetBusyTime(std::chrono::seconds(5)); });
+    Choose(form1.ui->CBoxTipK1, 1);
+    form1.OutPortClick();
+    EXPECT_EQ(Texts(), std::vector<std::string>{"устройство 1 " + server.PortPath() +
+                                                " Идет запись базы данных. Ждите."});
+    EXPECT_EQ(BlocksStored(1), 1);
+    EXPECT_EQ(form1.Record.Changed, 1);
+}
+
+// Closing with unsent changes: Yes writes; a write that fails still lets the window close,
+// and the close sequence runs once whatever asks again.
+TEST_F(Editing, CloseOffersTheChangesAndClosesOnce) {
+    ReadDevice(1);
+    Choose(form1.ui->CBoxTipK1, 1);
+    form1.Link.SetStage1Attempts(1);
+    Device(1, [](vsim::VirtualDevice& d) { d.faults.silent = true; });
+    recorder.answers = {MessageAnswer::Yes};
+    form1.close();
+    form1.close();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{
+                           "Данные были изменены. Передать?",
+                           "устройство 1 " + server.PortPath() + " не отвечает на запрос",
+                           "Работа закончена"}));
+    EXPECT_FALSE(form1.isVisible());
+    EXPECT_FALSE(form1.ComPort1.Connected());
+}
+
+// Yes to the port command's question writes through the port the device was read through,
+// which the dialog had closed, then moves to the new port.
+TEST_F(Editing, PortCommandSavesThroughTheOldPort) {
+    PtyPair other;
+    TFormPort formPort(form1);
+    form1.FormPort = &formPort;
+    formPort.PortLister = [&] { return std::vector<std::string>{other.SlavePath()}; };
+    ReadDevice(1);
+    Choose(form1.ui->CBoxBreak1, 1);
+    recorder.answers = {MessageAnswer::Yes};
+    DialogScript script(formPort, {[](QDialog& d) { static_cast<TFormPort&>(d).ui->OK->click(); }});
+    form1.PortClick();
+    EXPECT_EQ(Texts(),
+              std::vector<std::string>{"устройство 1 - база данных была изменена,\nСохранить?"});
+    EXPECT_EQ(BlocksStored(1), 1);
+    EXPECT_EQ(BlockOf(1)[4] & 0x04, 0x04);
+    EXPECT_EQ(form1.Link.PortName, other.SlavePath());
+    EXPECT_TRUE(form1.ComPort1.Connected());
+    EXPECT_EQ(form1.Record.DataRead, 0);
+}
+
+// ---- On a scripted line with a fake clock ----
+
+class ScriptedWrite : public ::testing::Test {
+  protected:
+    ScriptedWrite() : form1(MakeBackend(), clock) {
+        form1.ComPort1.Open();
+        form1.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&form1));
+        device.block[20] = 0xA5;  // past the known fields: goes back as it came
+        form1.InPortClick();
+        form1.Record.Changed = 1;
+    }
+    std::unique_ptr<ComPortBackend> MakeBackend() {
+        auto backend = std::make_unique<ScriptedBackend>();
+        backend->clock = &clock;
+        backend->responder = [this](const Bytes& request) {
+            writeTimesMs.push_back(clock.NowMs());
+            return device.Answer(request);
+        };
+        return backend;
+    }
+
+    FakeClock clock;
+    ScriptedDevice device;
+    std::vector<int64_t> writeTimesMs;
+    MessageRecorder recorder;
+    TForm1 form1;
+};
+
+// The progress bar is painted at each step though the window is blocked; the confirmation
+// comes 2000 ms after the block; the block goes out as read, bytes past the known fields too.
+TEST_F(ScriptedWrite, ProgressIsPaintedAtEachStepAndTheDeviceGetsItsStoreTime) {
+    struct PaintRecorder : QObject {
+        std::vector<int> values;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            const int value = static_cast<QProgressBar*>(watched)->value();
+            if (event->type() == QEvent::Paint && (values.empty() || values.back() != value))
+                values.push_back(value);
+            return false;
+        }
+    } painted;
+    form1.ui->ProgressBar1->installEventFilter(&painted);
+    device.functions.clear();
+    writeTimesMs.clear();
+    form1.OutPortClick();
+    EXPECT_EQ(painted.values, (std::vector<int>{25, 50, 75, 100}));
+    EXPECT_EQ(device.functions, (std::vector<uint8_t>{17, 69, 14, 17, 68, 71}));
+    ASSERT_EQ(device.blocksWritten.size(), 1u);
+    EXPECT_EQ(device.blocksWritten[0], device.block);
+    EXPECT_GE(writeTimesMs[2] - writeTimesMs[1], 2000);
+    EXPECT_EQ(form1.Record.Changed, 0);
+}
+
+// Polling ticks that the write's message boxes deliver start no read, and polling that ran
+// before a successful write still runs after it.
+TEST_F(ScriptedWrite, NoTickReadsWhileTheWriteIsUnderWay) {
+    form1.BtnPuskTimerClick();
+    device.type = 105;  // the type message opens a box
+    size_t readsDuringBoxes = 0;
+    SetMessageResponder([&](const OperatorMessage&) {
+        const size_t before = device.functions.size();
+        form1.Timer1Timer();
+        readsDuringBoxes += device.functions.size() - before;
+        return MessageAnswer::Ok;
+    });
+    form1.OutPortClick();
+    EXPECT_EQ(readsDuringBoxes, 0u);
+    EXPECT_TRUE(form1.Timer1.isActive());
+
+    device.type = 106;
+    form1.OutPortClick();
+    EXPECT_TRUE(form1.Timer1.isActive());
+    EXPECT_EQ(device.blocksWritten.size(), 1u);
+}
+
 }  // namespace
