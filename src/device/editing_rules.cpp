@@ -33,10 +33,18 @@ void TForm1::SetUpEditingRules() {
     const std::pair<QComboBox*, std::function<void(int)>> rules[] = {
         {ui->CBoxTipD1, [this](int i) { CharacteristicRule(1, i); }},
         {ui->CBoxTipD2, [this](int i) { CharacteristicRule(2, i); }},
-        {ui->CBoxMin1, [this](int i) { RangeStartRule(1, i); }},
-        {ui->CBoxMin2, [this](int i) { RangeStartRule(2, i); }},
-        {ui->CBoxMax1, [this](int) { RangeEndRule(1); }},
-        {ui->CBoxMax2, [this](int) { RangeEndRule(2); }},
+        {ui->CBoxMin1,
+         [this](int i) {
+             Record.SetRangeStartBit(i, 1);
+             RangeRule(1);
+         }},
+        {ui->CBoxMin2,
+         [this](int i) {
+             Record.SetRangeStartBit(i, 2);
+             RangeRule(2);
+         }},
+        {ui->CBoxMax1, [this](int) { RangeRule(1); }},
+        {ui->CBoxMax2, [this](int) { RangeRule(2); }},
         {ui->CBoxTipSign1, [this](int i) { Record.SetAlarmType1(i); }},
         {ui->CBoxTipSign2, [this](int i) { Record.SetAlarmType2(i); }},
         {ui->CBoxTipK1, [this](int i) { Record.SetContactType(i, 1); }},
@@ -65,28 +73,16 @@ void TForm1::SetUpEditingRules() {
 void TForm1::CharacteristicRule(int channel, int index) {
     if (index == Record.GetCharacteristic(channel)) return;
     Record.SetCharacteristic(index, channel);
-    if (channel == 1) {
-        Record.RangeStart1 = ItemNumber(*ui->CBoxMin1);
-    } else {
-        Record.RangeStart2 = ItemNumber(*ui->CBoxMin2);
-    }
-    RefreshSetpointsAfterChannel(channel);
+    RangeRule(channel);
 }
 
-void TForm1::RangeStartRule(int channel, int index) {
-    Record.SetRangeStartBit(index, channel);
+// The channel's input range is taken from its two lists, and its setpoints shown again.
+void TForm1::RangeRule(int channel) {
     if (channel == 1) {
         Record.RangeStart1 = ItemNumber(*ui->CBoxMin1);
-    } else {
-        Record.RangeStart2 = ItemNumber(*ui->CBoxMin2);
-    }
-    RefreshSetpointsAfterChannel(channel);
-}
-
-void TForm1::RangeEndRule(int channel) {
-    if (channel == 1) {
         Record.RangeEnd1 = ItemNumber(*ui->CBoxMax1);
     } else {
+        Record.RangeStart2 = ItemNumber(*ui->CBoxMin2);
         Record.RangeEnd2 = ItemNumber(*ui->CBoxMax2);
     }
     RefreshSetpointsAfterChannel(channel);

@@ -78,8 +78,7 @@ class TForm1 : public QMainWindow {
     // Editing rules.
     void SetUpEditingRules();
     void CharacteristicRule(int channel, int index);
-    void RangeStartRule(int channel, int index);
-    void RangeEndRule(int channel);
+    void RangeRule(int channel);
     void RefreshSetpointsAfterChannel(int channel);
     void ShowSetpoint(int setpoint);
     bool FilterSetpointKey(QLineEdit& edit, const QKeyEvent& key);
