@@ -326,6 +326,13 @@ TEST_F(Editing, KeyFilterKeepsTheMeaningOfTheKeys) {
     EXPECT_TRUE(form1.Timer1.isActive());
     QTest::keyClick(form1.ui->Ust2, Qt::Key_1);
     EXPECT_FALSE(form1.Timer1.isActive());
+
+    // The window's shortcuts are no input error: F9 in the edit reads the device.
+    form1.ui->Ust2->setFocus(Qt::MouseFocusReason);
+    form1.ui->StRez1->clear();
+    QTest::keyClick(form1.ui->Ust2, Qt::Key_F9);
+    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_FALSE(form1.ui->StRez1->text().isEmpty());
 }
 
 // Enter stores and moves on along the tab order; in an empty edit it is an input error.
