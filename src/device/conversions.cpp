@@ -1,6 +1,6 @@
 #include "conversions.h"
 
-#include <cstdio>
+#include <charconv>
 
 namespace {
 
@@ -33,11 +33,14 @@ long double SetpointCodeUnits(float percent) {
 }
 
 std::string FixedText(long double value, int decimals, std::string_view decimalSeparator) {
+    // Formatted without the process locale, which the toolkit sets from the environment; the
+    // separator is the one asked for.
     char text[64];
-    std::snprintf(text, sizeof text, "%.*Lf", decimals, value);
+    const std::to_chars_result end =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
     std::string out;
     bool nonZero = false;
-    for (const char* p = text; *p; ++p) {
+    for (const char* p = text; p != end.ptr; ++p) {
         if (*p == '.') {
             out += decimalSeparator;
         } else {

@@ -11,9 +11,6 @@
 
 namespace {
 
-// The caption of a plain message box: the program's title.
-constexpr const char* kProgramTitle = "Сервисная программа ВЭК";
-
 // The number in a range list's item text ("20", "0", "100").
 float ItemNumber(const QComboBox& box) {
     return box.currentText().toFloat();

@@ -10,6 +10,10 @@ enum class MessageIcon { None, Information, Warning, Error, Question };
 enum class MessageButtons { Ok, YesNo, YesNoCancel, RetryCancel };
 enum class MessageAnswer { Ok, Yes, No, Cancel, Retry };
 
+// The program's title: the main window's caption, and the caption of the boxes that have none
+// of their own (the input error, an exception's text).
+inline constexpr const char* kProgramTitle = "Сервисная программа ВЭК";
+
 struct OperatorMessage {
     std::string text;  // UTF-8
     std::string caption;

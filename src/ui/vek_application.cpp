@@ -4,7 +4,6 @@
 #include "qt_operator_message.h"
 
 VekApplication::VekApplication(int& argc, char** argv) : QApplication(argc, argv) {
-    setApplicationDisplayName("Сервисная программа ВЭК");
     LoadToolkitTranslation(*this);
     InstallQtMessageResponder();
 }
@@ -19,6 +18,6 @@ bool VekApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 void ShowException(const std::exception& e) {
-    ShowOperatorMessage({e.what(), QApplication::applicationDisplayName().toStdString(),
-                         MessageIcon::Error, MessageButtons::Ok, MessageAnswer::Ok});
+    ShowOperatorMessage(
+        {e.what(), kProgramTitle, MessageIcon::Error, MessageButtons::Ok, MessageAnswer::Ok});
 }

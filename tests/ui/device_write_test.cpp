@@ -170,7 +170,9 @@ TEST_P(WriteRefusal, SendsNoBlock) {
     EXPECT_EQ(BlocksStored(1) + BlocksStored(2), 0);
     EXPECT_FALSE(form1.ui->ProgressBar1->isVisible());
     // The write's start moved the focus to the window's first tab stop, and it stays there.
-    if (form1.Record.DataRead) EXPECT_EQ(QApplication::focusWidget(), form1.ui->CBoxTipD1);
+    if (form1.Record.DataRead) {
+        EXPECT_EQ(QApplication::focusWidget(), form1.ui->CBoxTipD1);
+    }
 }
 
 const Refusal kRefusals[] = {
