@@ -109,8 +109,7 @@ bool TForm1::WarnIfNotServed() {
     } else {
         return false;
     }
-    ShowOperatorMessage(
-        {text, "Предупреждение", MessageIcon::Warning, MessageButtons::Ok, MessageAnswer::Ok});
+    ShowWarning(text);
     return true;
 }
 
@@ -157,8 +156,7 @@ void TForm1::ShowValues() {
     ui->CBoxTipD1->setCurrentIndex(r.GetCharacteristic(1));
     ui->CBoxMin1->setCurrentIndex(r.GetRangeStartBit(1));
     ui->CBoxMax1->setCurrentIndex(0);
-    r.RangeStart1 = ui->CBoxMin1->currentText().toFloat();
-    r.RangeEnd1 = ui->CBoxMax1->currentText().toFloat();
+    TakeRangeFromLists(1);
     ui->CBoxBreak1->setCurrentIndex(r.GetBreakOutput(1));
     ui->CBoxCurrent1->setCurrentIndex(r.GetStartTrim(1));
     ui->CBoxCurrentEnd1->setCurrentIndex(r.GetEndTrim(1));
@@ -180,8 +178,7 @@ void TForm1::ShowValues() {
     ui->CBoxTipD2->setCurrentIndex(r.GetCharacteristic(2));
     ui->CBoxMin2->setCurrentIndex(r.GetRangeStartBit(2));
     ui->CBoxMax2->setCurrentIndex(0);
-    r.RangeStart2 = ui->CBoxMin2->currentText().toFloat();
-    r.RangeEnd2 = ui->CBoxMax2->currentText().toFloat();
+    TakeRangeFromLists(2);
     ui->CBoxBreak2->setCurrentIndex(r.GetBreakOutput(2));
     ui->CBoxCurrent2->setCurrentIndex(r.GetStartTrim(2));
     ui->CBoxCurrentEnd2->setCurrentIndex(r.GetEndTrim(2));

@@ -12,11 +12,6 @@ namespace {
 // Pause that lets the device store the block before it is asked to confirm.
 constexpr int32_t kStoreWaitMs = 2000;
 
-void Warn(const char* text) {
-    ShowOperatorMessage(
-        {text, "Предупреждение", MessageIcon::Warning, MessageButtons::Ok, MessageAnswer::Ok});
-}
-
 }  // namespace
 
 void TForm1::OutPortClick() {
@@ -26,7 +21,7 @@ void TForm1::OutPortClick() {
     // Only a whole block read from a served device goes back: not one cleared by a failed
     // read, not another model's after a model warning, nor one that names a number off the bus.
     if (!Record.HoldsWritableBlock()) {
-        return Warn("Нет данных о приборе,\nпроизведите ввод информации с СОМ порта");
+        return ShowWarning("Нет данных о приборе,\nпроизведите ввод информации с СОМ порта");
     }
     ui->ProgressBar1->setMaximum(100);
     ui->ProgressBar1->setValue(0);
@@ -41,11 +36,12 @@ void TForm1::OutPortClick() {
         return FinishWrite();
     }
     if (reply[5] != Record.TypeCode) {
-        Warn("Не совпадает тип прибора \nпри попытке сохранить базу.\nСохранение отменено");
+        ShowWarning("Не совпадает тип прибора \nпри попытке сохранить базу.\nСохранение отменено");
         return FinishWrite();
     }
     if (reply[3] != Record.Version) {
-        Warn("Не совпадает версия прибора \nпри попытке сохранить базу.\nСохранение отменено");
+        ShowWarning(
+            "Не совпадает версия прибора \nпри попытке сохранить базу.\nСохранение отменено");
         return FinishWrite();
     }
 

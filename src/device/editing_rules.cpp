@@ -75,6 +75,11 @@ void TForm1::CharacteristicRule(int channel, int index) {
 
 // The channel's input range is taken from its two lists, and its setpoints shown again.
 void TForm1::RangeRule(int channel) {
+    TakeRangeFromLists(channel);
+    RefreshSetpointsAfterChannel(channel);
+}
+
+void TForm1::TakeRangeFromLists(int channel) {
     if (channel == 1) {
         Record.RangeStart1 = ItemNumber(*ui->CBoxMin1);
         Record.RangeEnd1 = ItemNumber(*ui->CBoxMax1);
@@ -82,7 +87,6 @@ void TForm1::RangeRule(int channel) {
         Record.RangeStart2 = ItemNumber(*ui->CBoxMin2);
         Record.RangeEnd2 = ItemNumber(*ui->CBoxMax2);
     }
-    RefreshSetpointsAfterChannel(channel);
 }
 
 // The setpoints that belong to a channel show their stored codes again: both on channel 1 of

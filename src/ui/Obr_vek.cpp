@@ -67,8 +67,7 @@ void TForm1::FormCreate() {
 
 void TForm1::N4ParolClick() {
     if (Record.AccessLevel == 1) return;
-    ShowOperatorMessage({"Ваш уровень доступа не позволяет\nменять пароль", "Предупреждение",
-                         MessageIcon::Warning, MessageButtons::Ok, MessageAnswer::Ok});
+    ShowWarning("Ваш уровень доступа не позволяет\nменять пароль");
 }
 
 MessageAnswer TForm1::AskToSaveChanges() {

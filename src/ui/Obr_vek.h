@@ -79,6 +79,8 @@ class TForm1 : public QMainWindow {
     void SetUpEditingRules();
     void CharacteristicRule(int channel, int index);
     void RangeRule(int channel);
+    // The record's input range bounds of a channel from the texts of its two lists.
+    void TakeRangeFromLists(int channel);
     void RefreshSetpointsAfterChannel(int channel);
     void ShowSetpoint(int setpoint);
     bool FilterSetpointKey(QLineEdit& edit, const QKeyEvent& key);

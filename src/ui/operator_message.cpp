@@ -18,6 +18,11 @@ MessageAnswer ShowOperatorMessage(const OperatorMessage& message) {
     return message.defaultButton;
 }
 
+void ShowWarning(const std::string& text) {
+    ShowOperatorMessage(
+        {text, "Предупреждение", MessageIcon::Warning, MessageButtons::Ok, MessageAnswer::Ok});
+}
+
 MessageResponder SetMessageResponder(MessageResponder responder) {
     return std::exchange(CurrentResponder(), std::move(responder));
 }

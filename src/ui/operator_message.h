@@ -28,5 +28,8 @@ using MessageResponder = std::function<MessageAnswer(const OperatorMessage&)>;
 // to the standard error stream and the default button is the answer.
 MessageAnswer ShowOperatorMessage(const OperatorMessage& message);
 
+// A warning with the caption "Предупреждение" and an OK button.
+void ShowWarning(const std::string& text);
+
 // Installs a responder (an empty one restores the default) and returns the previous one.
 MessageResponder SetMessageResponder(MessageResponder responder);
