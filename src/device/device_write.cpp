@@ -14,14 +14,15 @@ constexpr int32_t kStoreWaitMs = 2000;
 
 }  // namespace
 
-void TForm1::OutPortClick() {
+bool TForm1::OutPortClick() {
     // No polling tick reads while the write or one of its message boxes is under way.
     OperationUnderWay underWay(*this);
     FocusFirstTabStop();
     // Only a whole block read from a served device goes back: not one cleared by a failed
     // read, not another model's after a model warning, nor one that names a number off the bus.
     if (!Record.HoldsWritableBlock()) {
-        return ShowWarning("Нет данных о приборе,\nпроизведите ввод информации с СОМ порта");
+        ShowWarning("Нет данных о приборе,\nпроизведите ввод информации с СОМ порта");
+        return false;
     }
     ui->ProgressBar1->setMaximum(100);
     ui->ProgressBar1->setValue(0);
@@ -33,16 +34,20 @@ void TForm1::OutPortClick() {
     if (result != lrOk) {
         StopPollingIfRunning();
         if (ReportErrors) Link.ReportError(Record.DeviceNumber, result);
-        return FinishWrite();
+        return FinishWrite(false);
     }
     if (reply[5] != Record.TypeCode) {
         ShowWarning("Не совпадает тип прибора \nпри попытке сохранить базу.\nСохранение отменено");
-        return FinishWrite();
+        return FinishWrite(false);
     }
     if (reply[3] != Record.Version) {
         ShowWarning(
             "Не совпадает версия прибора \nпри попытке сохранить базу.\nСохранение отменено");
-        return FinishWrite();
+        return FinishWrite(false);
+    }
+
+    if (Record.NewDeviceNumber != Record.DeviceNumber && !NewNumberIsFree()) {
+        return FinishWrite(false);
     }
 
     std::array<uint8_t, kBlockCapacity> payload{};
@@ -52,7 +57,7 @@ void TForm1::OutPortClick() {
                            std::span(payload.data(), Record.GetBlockLength()), reply);
     if (result != lrOk) {
         Link.ReportError(Record.DeviceNumber, result);
-        return FinishWrite();
+        return FinishWrite(false);
     }
 
     // The device has taken the block, and with it the new number.
@@ -65,11 +70,34 @@ void TForm1::OutPortClick() {
     result = Link.Transact(Record.DeviceNumber, 14, {}, reply);
     if (result != lrOk) {
         Link.ReportError(Record.DeviceNumber, result);
-        return FinishWrite();
+        return FinishWrite(false);
     }
     Record.Changed = 0;
     InPortClick();
-    FinishWrite();
+    return FinishWrite(true);
+}
+
+// A device that already answers at the new number would answer every request together with
+// the renumbered one. Only silence there lets the number go out; a refused number is put back
+// to the one the device has, so that the next write carries the other changes.
+bool TForm1::NewNumberIsFree() {
+    ReplyBuffer reply{};
+    int32_t result = lrNoReply;
+    {
+        ScopedStage1Attempts search(Link, kSearchStage1Attempts);
+        result = Link.Transact(Record.NewDeviceNumber, 17, {}, reply);
+    }
+    if (result == lrNoReply) return true;
+    if (result == lrPortFailed || result == lrPortNotConnected) {
+        Link.ReportError(Record.NewDeviceNumber, result);
+        return false;
+    }
+    ShowWarning("Номер " + std::to_string(Record.NewDeviceNumber + 1) +
+                " уже занят другим устройством.\nСохранение отменено");
+    Record.NewDeviceNumber = Record.DeviceNumber;
+    Record.SetDeviceNumberByte(Record.DeviceNumber);
+    ui->CBoxUstrZ->setCurrentIndex(Record.DeviceNumber);
+    return false;
 }
 
 // The window does not repaint while an exchange blocks it: the bar is painted at each step.
@@ -78,16 +106,17 @@ void TForm1::AdvanceProgress() {
     ui->ProgressBar1->repaint();
 }
 
-// The focus goes back to the control last edited, where it can take it.
-void TForm1::FinishWrite() {
+// The focus goes back to the control last edited, where it can take it. Returns `written`.
+bool TForm1::FinishWrite(bool written) {
     AdvanceProgress();
     ui->ProgressBar1->hide();
     for (QWidget* last :
          std::initializer_list<QWidget*>{Record.LastEdit, Record.LastButton, Record.LastCombo}) {
         if (!last) continue;
         if (last->isVisible() && last->isEnabled()) last->setFocus(Qt::OtherFocusReason);
-        return;
+        break;
     }
+    return written;
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

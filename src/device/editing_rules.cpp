@@ -112,6 +112,10 @@ void TForm1::ShowSetpoint(int setpoint) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    for (const QComboBox* trim :
+         {ui->CBoxCurrent1, ui->CBoxCurrentEnd1, ui->CBoxCurrent2, ui->CBoxCurrentEnd2}) {
+        if (watched == trim) return FilterTrimListEvent(*trim, *event);
+    }
     if (watched == ui->Ust1 || watched == ui->Ust2) {
         auto& edit = *static_cast<QLineEdit*>(watched);
         if (event->type() == QEvent::KeyPress) {

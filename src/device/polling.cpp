@@ -32,7 +32,8 @@ void TForm1::CBoxUstrClick(int index) {
     if (Record.Changed) {
         const MessageAnswer answer = AskToSaveChanges();
         if (answer == MessageAnswer::Cancel) {
-            ui->CBoxUstr->setCurrentIndex(ui->CBoxUstrZ->currentIndex());
+            // The number the device has, not a new one waiting for the write.
+            ui->CBoxUstr->setCurrentIndex(Record.DeviceNumber);
             return;
         }
         // After Yes the write ends with a read that shows the old device's number again.

@@ -129,6 +129,28 @@ class TComPortClass {
     FrameArea request_{};
 };
 
+// Lowers the link's attempts for a reply header while a search of the line runs (a silent
+// address then costs two rounds, not five) and puts the link's own value back on every way
+// out.
+class ScopedStage1Attempts {
+  public:
+    ScopedStage1Attempts(TComPortClass& link, int32_t attempts)
+        : link_(link), saved_(link.GetStage1Attempts()) {
+        link_.SetStage1Attempts(attempts);
+    }
+    ~ScopedStage1Attempts() { link_.SetStage1Attempts(saved_); }
+    ScopedStage1Attempts(const ScopedStage1Attempts&) = delete;
+    ScopedStage1Attempts& operator=(const ScopedStage1Attempts&) = delete;
+
+  private:
+    TComPortClass& link_;
+    int32_t saved_;
+};
+
+// Header attempts of a search of the line: the device list and the check that a new bus
+// number is free.
+constexpr int32_t kSearchStage1Attempts = 2;
+
 // Pause after every failed attempt of a transaction.
 constexpr int32_t kRetryPauseMs = 300;
 

@@ -22,6 +22,7 @@ TForm1::TForm1(std::unique_ptr<ComPortBackend> backend, LinkClock& clock, QWidge
     };
     SetUpActions();
     SetUpEditingRules();
+    SetUpCalibration();
     FormCreate();
 }
 

@@ -14,10 +14,12 @@
 
 class TFormPort;
 class TFormNastr;
+class TFormDevice;
 class QCloseEvent;
 class QComboBox;
 class QKeyEvent;
 class QLineEdit;
+class QPushButton;
 namespace Ui {
 class TForm1;
 }
@@ -46,11 +48,13 @@ class TForm1 : public QMainWindow {
     // The dialogs, created after the main window.
     TFormPort* FormPort = nullptr;
     TFormNastr* FormNastr = nullptr;
+    TFormDevice* FormDevice = nullptr;
 
   public slots:
     void PortClick();
     void InPortClick();
-    void OutPortClick();
+    // The write; true once the device has confirmed the block.
+    bool OutPortClick();
     void ListDeviceClick();
     void N4ParolClick();
     void BtnPuskTimerClick();
@@ -91,9 +95,18 @@ class TForm1 : public QMainWindow {
     // first tab stop of the window.
     void FocusFirstTabStop();
 
+    // Calibration of the scale ends, output trim and the device's new bus number.
+    void SetUpCalibration();
+    void CalibrateScaleEnd(QPushButton& button, int channel, bool scaleEnd);
+    bool SendCalibrationMode(bool on);
+    void TrimRule(QComboBox& box, int channel, bool scaleEnd, int index);
+    void DeviceNumberRule(int index);
+    bool FilterTrimListEvent(const QComboBox& box, const QEvent& event) const;
+
     // Steps of the write.
     void AdvanceProgress();
-    void FinishWrite();
+    bool NewNumberIsFree();
+    bool FinishWrite(bool written);
 
     // Steps of the device read.
     void ReadFailed(int32_t code);

@@ -20,75 +20,14 @@
 #include "ui/Obr_vek.h"
 #include "ui_Obr_vek.h"
 #include "ui_Obrport.h"
+#include "window_on_line.h"
 
 namespace {
 
 const char* const kNoData = "Нет данных о приборе,\nпроизведите ввод информации с СОМ порта";
 const char* const kInputError = " Ошибка ввода ";
 
-// The operator's choice of an item in a closed list.
-void Choose(QComboBox* box, int index) {
-    box->setCurrentIndex(index);
-    emit box->activated(index);
-}
-
-class Editing : public ::testing::Test {
-  public:
-    Editing() : form1(nullptr, clock) {
-        QLocale::setDefault(QLocale::c());
-        server.WithLine([](vsim::VirtualLine& line) {
-            line.SetTurnaroundMs(1);
-            for (auto [address, type] : {std::pair{1, 106}, {2, 105}}) {
-                vsim::VirtualDevice* d = line.Add(address, static_cast<uint8_t>(type));
-                d->SetNoise(0);
-                d->SetBusyTime(std::chrono::milliseconds(10));
-            }
-        });
-        server.Start();
-        form1.Link.PortName = server.PortPath();
-        EXPECT_EQ(form1.Link.OpenPort(), 0);
-        form1.show();
-        QApplication::setActiveWindow(&form1);
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&form1));
-    }
-
-    template <class F>
-    auto Device(int address, F&& f) {
-        return server.WithLine([&](vsim::VirtualLine& line) { return f(*line.Find(address)); });
-    }
-    std::vector<uint8_t> BlockOf(int address) {
-        return Device(address, [](vsim::VirtualDevice& d) { return d.Block(); });
-    }
-    int BlocksStored(int address) {
-        return Device(address, [](vsim::VirtualDevice& d) { return d.BlocksStored(); });
-    }
-    void ReadDevice(int number) {
-        form1.ui->CBoxUstr->setCurrentIndex(number - 1);
-        form1.CBoxUstrClick(number - 1);
-        form1.InPortClick();
-        ASSERT_EQ(form1.Record.DataRead, 1);
-        recorder.messages.clear();
-    }
-    // Types a text into a setpoint edit that has the focus, then the key that leaves it.
-    void Type(QLineEdit* edit, const QString& text, Qt::Key leave = Qt::Key_Tab) {
-        edit->setFocus(Qt::MouseFocusReason);
-        edit->selectAll();
-        QTest::keyClick(edit, Qt::Key_Backspace);
-        QTest::keyClicks(edit, text);
-        QTest::keyClick(edit, leave);
-    }
-    std::vector<std::string> Texts() const {
-        std::vector<std::string> texts;
-        for (const OperatorMessage& m : recorder.messages)
-            texts.push_back(m.text);
-        return texts;
-    }
-
-    vsim::LineServer server;
-    MessageRecorder recorder;
-    ShortWaitClock clock;
-    TForm1 form1;
-};
+class Editing : public WindowOnLine {};
 
 // Every configuration control of a ВЭК-02МЕ edited and written with F10: the device holds
 // exactly the edits, the bytes the tool does not interpret go back as they were read, and the
@@ -138,11 +77,24 @@ TEST_F(Editing, F10WritesExactlyTheEditedFields) {
     EXPECT_EQ(QApplication::focusWidget(), ui.Ust2);  // the control last edited
 }
 
-// Renumbering: the block goes to the old address, the confirmation and the read to the new.
-TEST_F(Editing, RenumberedDeviceIsConfirmedAndReadAtItsNewNumber) {
+// Renumbering: the number chosen stops polling and waits for the write; the block goes to the
+// old address, the confirmation and the read to the new. A number another device answers at
+// is refused before any block goes out and put back to the device's own.
+TEST_F(Editing, RenumberingTakesOnlyAFreeNumber) {
     ReadDevice(1);
-    form1.Record.NewDeviceNumber = 4;  // as the new-number selector leaves the record
-    form1.Record.SetDeviceNumberByte(4);
+    form1.BtnPuskTimerClick();
+    Choose(form1.ui->CBoxUstrZ, 1);  // "2": the ВЭК-01МЕ's
+    EXPECT_FALSE(form1.Timer1.isActive());
+    EXPECT_EQ(form1.Record.Changed, 1);
+    form1.ui->AOutPort->trigger();
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Номер 2 уже занят другим устройством.\n"
+                                                "Сохранение отменено"});
+    EXPECT_EQ(BlocksStored(1) + BlocksStored(2), 0);
+    EXPECT_EQ(form1.ui->CBoxUstrZ->currentText(), "1");
+    EXPECT_EQ(form1.Record.NewDeviceNumber, 0);
+
+    recorder.messages.clear();
+    Choose(form1.ui->CBoxUstrZ, 4);
     form1.ui->AOutPort->trigger();
     EXPECT_TRUE(recorder.messages.empty()) << Texts()[0];
     EXPECT_EQ(BlockOf(5)[17], 4);
@@ -150,6 +102,16 @@ TEST_F(Editing, RenumberedDeviceIsConfirmedAndReadAtItsNewNumber) {
     EXPECT_EQ(form1.ui->CBoxUstr->currentText(), "5");
     EXPECT_EQ(form1.Record.DataRead, 1);
     EXPECT_GE(clock.SkippedMs(), 1900);  // the store wait
+}
+
+// A device choice cancelled while a new number waits shows the number the device has.
+TEST_F(Editing, CancelledDeviceChoiceShowsTheDevicesOwnNumber) {
+    ReadDevice(1);
+    Choose(form1.ui->CBoxUstrZ, 4);
+    recorder.answers = {MessageAnswer::Cancel};
+    Choose(form1.ui->CBoxUstr, 1);
+    EXPECT_EQ(form1.ui->CBoxUstr->currentText(), "1");
+    EXPECT_EQ(form1.Record.NewDeviceNumber, 4);
 }
 
 // Every way to a record that does not hold a whole block of the device on the line ends
