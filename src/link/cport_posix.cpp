@@ -85,11 +85,13 @@ class PosixComBackend final : public ComPortBackend {
 
     void SetControlBlock(const ComControlBlock& dcb) override {
         if (fd_ < 0) throw EComPort(CE_SetStateFailed, EBADF);
+        termios previous{};
+        if (::tcgetattr(fd_, &previous) != 0) throw EComPort(CE_SetStateFailed, errno);
+        // Built from nothing: no flag that the port's previous user left (input flow control
+        // that makes the kernel send XOFF into a frame, parity marking, character mapping,
+        // echo) survives; only what the port's settings ask for is set.
         termios tio{};
-        if (::tcgetattr(fd_, &tio) != 0) throw EComPort(CE_SetStateFailed, errno);
-        ::cfmakeraw(&tio);
-        tio.c_cflag |= CLOCAL | CREAD;
-        tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+        tio.c_cflag = CLOCAL | CREAD;
         static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
         tio.c_cflag |= kSizes[std::clamp<int>(dcb.ByteSize, 5, 8) - 5];
         switch (dcb.Parity) {

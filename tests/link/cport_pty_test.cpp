@@ -30,7 +30,15 @@ class PtyPort : public ::testing::Test {
     TComPort port;
 };
 
+// Whatever the port's previous user left set, only the port's own settings are in force.
 TEST_F(PtyPort, OpensAnyDevicePathAndAppliesTheLineSettings) {
+    termios left{};
+    ASSERT_EQ(tcgetattr(pty.MasterFd(), &left), 0);
+    left.c_iflag |= IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK | ISTRIP | ICRNL | IGNBRK;
+    left.c_oflag |= OPOST | ONLCR;
+    left.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+    left.c_cflag |= CRTSCTS | PARENB;
+    ASSERT_EQ(tcsetattr(pty.MasterFd(), TCSANOW, &left), 0);
     port.SetBaudRate(br19200);
     port.SetStopBits(sbTwoStopBits);
     port.Open();
@@ -40,8 +48,10 @@ TEST_F(PtyPort, OpensAnyDevicePathAndAppliesTheLineSettings) {
     EXPECT_EQ(cfgetospeed(&tio), B19200);
     EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     EXPECT_NE(tio.c_cflag & CSTOPB, 0u);
-    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO), 0u);
-    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u);
+    EXPECT_EQ(tio.c_iflag, 0u);
+    EXPECT_EQ(tio.c_oflag, 0u);
+    EXPECT_EQ(tio.c_lflag, 0u);
+    EXPECT_EQ(tio.c_cflag & (CRTSCTS | PARENB), 0u);
 
     port.SetBaudRate(br56000);  // outside the POSIX table, applied while open
     port.SetBaudRate(br14400);
