@@ -1,6 +1,8 @@
 #include "conversions.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 
 namespace {
 
@@ -32,7 +34,29 @@ long double SetpointCodeUnits(float percent) {
     return percent * static_cast<long double>(kFullScaleCode) * 0.01L;
 }
 
+namespace {
+
+// Whether the value lies exactly halfway between two texts of `decimals` places. Its digits
+// are exact at 80 places for every value that does not round to zero.
+bool IsExactTie(long double value, int decimals) {
+    char text[128];
+    const std::to_chars_result end =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals + 80);
+    const char* stop = end.ptr;
+    const char* point = std::find(static_cast<const char*>(text), stop, '.');
+    if (end.ec != std::errc() || stop - point <= decimals + 1) return false;
+    const char* first = point + 1 + decimals;
+    return *first == '5' && std::all_of(first + 1, stop, [](char c) { return c == '0'; });
+}
+
+}  // namespace
+
 std::string FixedText(long double value, int decimals, std::string_view decimalSeparator) {
+    // A tie rounds away from zero, as a person rounds ("155,625" shows as "155,63"), not to the
+    // even digit.
+    if (IsExactTie(value, decimals)) {
+        value = std::nextafter(value, value < 0 ? -HUGE_VALL : HUGE_VALL);
+    }
     // Formatted without the process locale, which the toolkit sets from the environment; the
     // separator is the one asked for.
     char text[64];

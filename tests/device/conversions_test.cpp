@@ -48,6 +48,12 @@ TEST(Conversions, FixedTextForm) {
     EXPECT_EQ(FixedText(-12.6L, 0, ","), "-13");
     EXPECT_EQ(FixedText(999.996L, 2, "."), "1000.00");
     EXPECT_EQ(FixedText(1.5L, 2, "٫"), "1٫50");  // any separator the locale has
+    // An exact tie rounds away from zero; the one a device can reach is square root, 20..100.
+    EXPECT_EQ(PressureText(21332, 1, 20, 100, ","), "155,63");
+    EXPECT_EQ(FixedText(-0.125L, 2, ","), "-0,13");
+    EXPECT_EQ(FixedText(2.5L, 0, ","), "3");
+    EXPECT_EQ(FixedText(0.12500000000000001L, 2, ","), "0,13");
+    EXPECT_EQ(FixedText(0.1249999999L, 2, ","), "0,12");
 }
 
 }  // namespace
