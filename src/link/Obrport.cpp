@@ -1,5 +1,7 @@
 #include "Obrport.h"
 
+#include <QShowEvent>
+
 #include "exchange_settings_dialog.h"
 #include "link/Comportclass.h"
 #include "link/port_list.h"
@@ -24,7 +26,8 @@ TFormPort::TFormPort(TForm1& form1, QWidget* parent)
 TFormPort::~TFormPort() = default;
 
 void TFormPort::showEvent(QShowEvent* event) {
-    FormShow();
+    // The window system's show, when the minimised dialog comes back, is no new showing.
+    if (!event->spontaneous()) FormShow();
     QDialog::showEvent(event);
 }
 

@@ -174,6 +174,30 @@ TEST_F(App, ClosingTheDialogReopensAPortThatWasOpen) {
     EXPECT_FALSE(form1.ComPort1.Connected());
 }
 
+// Minimising the dialog and bringing it back keeps what it shows and what it knows: the
+// choices made, and that the port was open (so that Cancel opens it again).
+TEST_F(App, MinimisedDialogKeepsItsState) {
+    OpenFirstPort();
+    bool restored = false;
+    QTimer::singleShot(0, formPort.get(), [&] {
+        auto& ui = *formPort->ui;
+        ui.Skor->setCurrentIndex(3);
+        ui.CBoxPort->setCurrentIndex(1);
+        formPort->showMinimized();
+        QTest::qWait(20);
+        formPort->showNormal();
+        QTest::qWait(20);
+        restored = formPort->isVisible() && !formPort->isMinimized();
+        EXPECT_EQ(ui.Skor->currentIndex(), 3);
+        EXPECT_EQ(ui.CBoxPort->currentIndex(), 1);
+        EXPECT_EQ(ui.CBoxPort->count(), 2);
+        formPort->reject();
+    });
+    form1.PortClick();
+    EXPECT_TRUE(restored);
+    EXPECT_TRUE(form1.ComPort1.Connected());
+}
+
 TEST_F(App, SamePortWithANewSpeedReopensWithoutAQuestion) {
     OpenFirstPort();
     PretendDeviceRead();
