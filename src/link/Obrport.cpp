@@ -40,6 +40,8 @@ void TFormPort::FormShow() {
     form1_.Link.ClosePort();
     for (const std::string& name : PortLister())
         ui->CBoxPort->addItem(QString::fromStdString(name));
+    // Device paths are longer than COM names: the list is as wide as its longest entry.
+    ui->CBoxPort->setMinimumWidth(ui->CBoxPort->sizeHint().width());
     ui->CBoxPort->setCurrentIndex(ui->CBoxPort->count() > 0 ? 0 : -1);
 }
 

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStyleOptionComboBox>
 #include <QTest>
 #include <QTimer>
 
@@ -196,6 +198,29 @@ TEST_F(App, MinimisedDialogKeepsItsState) {
     form1.PortClick();
     EXPECT_TRUE(restored);
     EXPECT_TRUE(form1.ComPort1.Connected());
+}
+
+// Device paths are longer than COM names: every entry shows whole, in the list and its popup.
+TEST_F(App, PortListShowsWholeNames) {
+    const QString longest = "/run/user/1000/vek-ports/ttyVEK0-demonstration";
+    formPort->PortLister = [&] {
+        return std::vector<std::string>{"/dev/ttyS0", longest.toStdString()};
+    };
+    QTimer::singleShot(0, formPort.get(), [&] {
+        QTest::qWait(20);
+        QComboBox& box = *formPort->ui->CBoxPort;
+        const int text = box.fontMetrics().horizontalAdvance(longest);
+        QStyleOptionComboBox option;
+        option.initFrom(&box);
+        const QRect field = box.style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                        QStyle::SC_ComboBoxEditField, &box);
+        EXPECT_GE(field.width(), text) << box.width();
+        box.showPopup();
+        EXPECT_GE(box.view()->viewport()->width(), text);
+        box.hidePopup();
+        formPort->reject();
+    });
+    form1.PortClick();
 }
 
 TEST_F(App, SamePortWithANewSpeedReopensWithoutAQuestion) {
