@@ -5,6 +5,7 @@
 #include <QToolButton>
 
 #include "operator_message.h"
+#include "ui/Obrlistdevice.h"
 #include "ui_Obr_vek.h"
 
 TForm1::TForm1(std::unique_ptr<ComPortBackend> backend, LinkClock& clock, QWidget* parent)
@@ -93,6 +94,10 @@ void TForm1::ForgetDevice() {
     ui->GBoxKanal2->hide();
 }
 
-// The device list is a separate operation of the main window, in its own file; until it
-// exists this handler does nothing.
-void TForm1::ListDeviceClick() {}
+// The device list command. Polling ticks wait while the list is open: a read of this window
+// must not come between the list's requests.
+void TForm1::ListDeviceClick() {
+    if (!FormDevice) return;
+    OperationUnderWay underWay(*this);
+    FormDevice->exec();
+}

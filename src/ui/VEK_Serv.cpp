@@ -3,6 +3,7 @@
 #include "link/Obrport.h"
 #include "link/exchange_settings_dialog.h"
 #include "ui/Obr_vek.h"
+#include "ui/Obrlistdevice.h"
 #include "ui/vek_application.h"
 
 int main(int argc, char* argv[]) {
@@ -13,6 +14,9 @@ int main(int argc, char* argv[]) {
         form1.FormPort = &formPort;
         TFormNastr formNastr(form1.Link);
         form1.FormNastr = &formNastr;
+        // Without an owner window: its controls repeat names of the main window's.
+        TFormDevice formDevice(form1.Link);
+        form1.FormDevice = &formDevice;
         form1.show();
         QApplication::exec();
     } catch (const std::exception& e) {

@@ -1,6 +1,6 @@
 // Renders the main window and each dialog to PNG files, for a person to look at: start
-// state, the window after reading the simulator's two-channel and one-channel devices, and the
-// two settings dialogs.
+// state, the window after reading the simulator's two-channel and one-channel devices, the
+// two settings dialogs and the device list.
 // Usage: vek_screenshots OUTPUT_DIR (the platform is offscreen unless one is given).
 #include <QDir>
 #include <QTest>
@@ -10,8 +10,10 @@
 #include "link/exchange_settings_dialog.h"
 #include "sim_control.h"
 #include "ui/Obr_vek.h"
+#include "ui/Obrlistdevice.h"
 #include "ui/vek_application.h"
 #include "ui_Obr_vek.h"
+#include "ui_Obrlistdevice.h"
 
 namespace {
 
@@ -38,6 +40,8 @@ int main(int argc, char** argv) {
     form1.FormPort = &formPort;
     TFormNastr formNastr(form1.Link);
     form1.FormNastr = &formNastr;
+    TFormDevice formDevice(form1.Link);
+    form1.FormDevice = &formDevice;
 
     bool ok = Save(form1, dir, "main-start");
     // The demonstration line: a ВЭК-02МЕ at 1 and a ВЭК-01МЕ at 2, read as an operator would.
@@ -56,5 +60,10 @@ int main(int argc, char** argv) {
     form1.BtnPuskTimerClick();
     ok = Save(formPort, dir, "port-settings") && ok;
     ok = Save(formNastr, dir, "exchange-settings") && ok;
+    // The first two addresses, both answering: no silent address costs seconds here.
+    form1.Link.OpenPort();
+    formDevice.ui->CBoxUstr->setCurrentIndex(1);
+    formDevice.Button1Click();
+    ok = Save(formDevice, dir, "device-list") && ok;
     return ok ? 0 : 1;
 }
