@@ -112,6 +112,7 @@ void TForm1::ShowSetpoint(int setpoint) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ToolTip && watched->objectName() == "ToolButton5") return true;
     for (const QComboBox* trim :
          {ui->CBoxCurrent1, ui->CBoxCurrentEnd1, ui->CBoxCurrent2, ui->CBoxCurrentEnd2}) {
         if (watched == trim) return FilterTrimListEvent(*trim, *event);

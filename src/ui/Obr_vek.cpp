@@ -1,5 +1,6 @@
 #include "Obr_vek.h"
 
+#include <QScreen>
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
@@ -22,6 +23,8 @@ TForm1::TForm1(std::unique_ptr<ComPortBackend> backend, LinkClock& clock, QWidge
         QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
     };
     SetUpActions();
+    KeepDeviceLineInPlace();
+    CentreOnScreen();
     SetUpEditingRules();
     SetUpCalibration();
     FormCreate();
@@ -35,6 +38,7 @@ void TForm1::SetUpActions() {
     ui->AOutPort->setIcon(s->standardIcon(QStyle::SP_ArrowUp));
     ui->APort->setIcon(s->standardIcon(QStyle::SP_ComputerIcon));
     ui->AListDevice->setIcon(s->standardIcon(QStyle::SP_FileDialogDetailedView));
+    ui->MListDevice->setIcon(ui->AListDevice->icon());
     ui->AParol->setIcon(s->standardIcon(QStyle::SP_MessageBoxWarning));
 
     connect(ui->AInPort, &QAction::triggered, this, &TForm1::InPortClick);
@@ -56,6 +60,32 @@ void TForm1::SetUpActions() {
     for (auto [action, name] : buttons) {
         if (QWidget* w = bar->widgetForAction(action)) w->setObjectName(name);
     }
+    // The device list's button has no hint, so it shows no tooltip (Qt would show the
+    // action's name).
+    if (QWidget* listButton = bar->widgetForAction(ui->AListDevice)) {
+        listButton->installEventFilter(this);
+    }
+}
+
+// The controls of the device line keep their places whatever is shown around them: the
+// progress bar, the polling label and the mode caption hold their room while hidden.
+void TForm1::KeepDeviceLineInPlace() {
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->ProgressBar1, ui->LabTimer, ui->LabReg}) {
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+    }
+}
+
+// Centred on the screen's work area; a screen smaller than the window keeps its title bar
+// in reach.
+void TForm1::CentreOnScreen() {
+    const QScreen* s = screen();
+    if (!s) return;
+    const QRect area = s->availableGeometry();
+    QRect frame(QPoint(), size());
+    frame.moveCenter(area.center());
+    move(std::max(frame.left(), area.left()), std::max(frame.top(), area.top()));
 }
 
 void TForm1::FormCreate() {

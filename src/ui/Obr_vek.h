@@ -19,6 +19,7 @@ class QCloseEvent;
 class QComboBox;
 class QKeyEvent;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 namespace Ui {
 class TForm1;
@@ -71,6 +72,9 @@ class TForm1 : public QMainWindow {
     // Forgets the identified device: type, version, flags, the model text and the groups.
     void ForgetDevice();
 
+    // The window offers no menu that would hide its toolbar.
+    QMenu* createPopupMenu() override { return nullptr; }
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -78,6 +82,8 @@ class TForm1 : public QMainWindow {
   private:
     void FormCreate();
     void SetUpActions();
+    void KeepDeviceLineInPlace();
+    void CentreOnScreen();
 
     // Editing rules.
     void SetUpEditingRules();

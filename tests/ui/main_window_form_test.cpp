@@ -15,8 +15,13 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
+
+#include "scripted_device.h"
+#include "support/message_recorder.h"
+#include "ui/Obr_vek.h"
 
 namespace {
 
@@ -406,6 +411,59 @@ TEST(MainWindowForm, NoCaptionIsClippedWithEverythingShown) {
             EXPECT_LE(l->sizeHint().height(), l->height());
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The window as the tool builds it, with a device read: the polling button stands where it
+// stood whatever shows around it, so a second click on the same spot stops polling again; the
+// device list's button shows no tooltip, no menu hides the toolbar, and every menu item
+// carries its icon.
+TEST(MainWindow, ControlsStandStillAndCarryTheirHintsAndIcons) {
+    FakeClock clock;
+    ScriptedDevice device;
+    auto backend = std::make_unique<ScriptedBackend>();
+    backend->clock = &clock;
+    backend->responder = [&](const Bytes& request) { return device.Answer(request); };
+    MessageRecorder recorder;
+    TForm1 form1(std::move(backend), clock);
+    Ui::TForm1& ui = *form1.ui;
+    form1.ComPort1.Open();
+    form1.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form1));
+
+    auto buttonCentre = [&] {
+        QApplication::processEvents();
+        return ui.BtnPuskTimer->mapTo(&form1, ui.BtnPuskTimer->rect().center());
+    };
+    const QPoint centre = buttonCentre();
+    form1.InPortClick();
+    ASSERT_EQ(form1.Record.DataRead, 1);
+    EXPECT_EQ(buttonCentre(), centre) << "after the read's layout";
+    QTest::mouseClick(ui.BtnPuskTimer, Qt::LeftButton);
+    ASSERT_TRUE(form1.Timer1.isActive());
+    EXPECT_EQ(buttonCentre(), centre) << "with the polling label shown";
+    QTest::mouseClick(form1.childAt(centre), Qt::LeftButton);
+    EXPECT_FALSE(form1.Timer1.isActive());
+    ui.ProgressBar1->show();
+    EXPECT_EQ(buttonCentre(), centre) << "with the progress bar shown";
+    EXPECT_TRUE(recorder.messages.empty());
+
+    auto tooltipOf = [&](const char* name) {
+        QWidget* button = ui.ToolBar1->findChild<QWidget*>(name);
+        QHelpEvent help(QEvent::ToolTip, QPoint(4, 4), button->mapToGlobal(QPoint(4, 4)));
+        QApplication::sendEvent(button, &help);
+        const QString text = QToolTip::isVisible() ? QToolTip::text() : QString();
+        QToolTip::hideText();
+        return text;
+    };
+    EXPECT_EQ(tooltipOf("ToolButton5"), "");
+    EXPECT_EQ(tooltipOf("ToolButton3"), ui.APort->toolTip());  // where a hint is, it shows
+    EXPECT_EQ(form1.createPopupMenu(), nullptr);
+    for (QAction* item : ui.N2Port->actions())
+        EXPECT_FALSE(item->icon().isNull()) << item->text().toStdString();
 }
 
 }  // namespace
