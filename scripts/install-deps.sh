@@ -9,6 +9,7 @@ packages=(
     libmodbus-dev                  # an independent Modbus RTU peer for the link's tests
     qt6-base-dev qt6-base-dev-tools libgl-dev  # the windows
     qt6-translations-l10n          # the toolkit's own Russian texts (message box buttons)
+    xvfb xauth x11-utils           # window tests on a real X server: titles, placement
     g++-mingw-w64-x86-64-posix googletest  # the Windows build of the core and its tests
     wine64                         # runs that build's tests
 )
