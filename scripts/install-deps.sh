@@ -10,6 +10,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev  # the windows
     qt6-translations-l10n          # the toolkit's own Russian texts (message box buttons)
     xvfb xauth x11-utils           # window tests on a real X server: titles, placement
+    locales                        # a Russian locale, whose comma the number tests meet
     g++-mingw-w64-x86-64-posix googletest  # the Windows build of the core and its tests
     wine64                         # runs that build's tests
 )
@@ -20,13 +21,18 @@ for p in "${packages[@]}"; do
         missing+=("$p")
     fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# The number tests also run under a locale whose decimal separator is a comma.
+has_locale() { locale -a 2>/dev/null | grep -qix 'ru_RU\.utf-\?8'; }
+[ ${#missing[@]} -eq 0 ] && has_locale && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then
-    echo "Missing packages: ${missing[*]}" >&2
+    echo "Missing packages: ${missing[*]} (or the ru_RU.UTF-8 locale)" >&2
     echo "Run: sudo $0" >&2
     exit 1
 fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-apt-get install -y --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+has_locale || localedef -i ru_RU -f UTF-8 ru_RU.UTF-8

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 #include "device/Obrnastr.h"
 #include "device/conversions.h"
 
@@ -40,6 +42,18 @@ TEST(Conversions, SetpointPercentRoundsToWholeNumbers) {
     EXPECT_EQ(SetpointPercentText(245), "1");  // a typed 1,5 % is stored as 245
     TProgVEKClass record;
     EXPECT_FLOAT_EQ(record.SetpointPercent(8192), 8192 * 100.0f / 16383);
+}
+
+// The toolkit sets the process locale from the environment; a text keeps the separator it is
+// given, under a locale whose own separator is a comma too.
+TEST(Conversions, FixedTextIgnoresTheProcessLocale) {
+    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+    if (!std::setlocale(LC_NUMERIC, "ru_RU.UTF-8")) {
+        GTEST_SKIP() << "no ru_RU.UTF-8 locale (scripts/install-deps.sh makes it)";
+    }
+    EXPECT_EQ(FixedText(12.346L, 2, "."), "12.35");
+    EXPECT_EQ(OutputPercentText(8192, "."), "50.00");
+    std::setlocale(LC_NUMERIC, previous.c_str());
 }
 
 TEST(Conversions, FixedTextForm) {
