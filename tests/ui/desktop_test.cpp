@@ -46,7 +46,6 @@ class X11Desktop : public ::testing::Test {
 // Every window's title is exactly its caption: nothing is appended to it, not to the main
 // window, the dialogs, nor a message box.
 TEST_F(X11Desktop, TitlesAreExactlyTheCaptions) {
-    QGuiApplication::setApplicationDisplayName("Сервисная программа ВЭК");
     TForm1 form1(std::make_unique<ScriptedBackend>(), clock);
     TFormPort formPort(form1);
     form1.FormPort = &formPort;
