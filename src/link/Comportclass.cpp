@@ -244,7 +244,6 @@ int32_t TComPortClass::Transact(int32_t deviceNumber, uint8_t function,
     // failed transaction with one message, and the closed port can be opened again once the
     // adapter is back.
     try {
-        port_.ClearBuffer(true, true);
         return Exchange(function, reply);
     } catch (const EComPort&) {
         ClosePort();
@@ -257,6 +256,9 @@ int32_t TComPortClass::Exchange(uint8_t function, ReplyBuffer& reply) {
     int32_t bodyAttemptsLeft = Stage2Attempts;
     for (;;) {
         WaitMs(SendDelay);
+        // Every pass starts on an empty input, so that what is left of a bad or late reply
+        // costs one attempt and does not shift the headers of all the others.
+        port_.ClearBuffer(true, true);
         port_.Write(request_.data(), RequestLength);
         if (ExpectsNoReply(function)) return lrOk;
 
@@ -269,7 +271,9 @@ int32_t TComPortClass::Exchange(uint8_t function, ReplyBuffer& reply) {
         } else {
             ReplyByteCount = reply[2];
             ReplyLength = ExpectedReplyLength(function, RequestLength, reply[2]);
-            HeaderKind kind = ClassifyHeader(function, reply[1]);
+            // A reply from another address answers some other request (a late one).
+            const HeaderKind kind =
+                reply[0] == request_[0] ? ClassifyHeader(function, reply[1]) : HeaderKind::Foreign;
             if (kind == HeaderKind::Exception && reply[2] != 0) {
                 ReplyLength = 5;
                 return reply[2];

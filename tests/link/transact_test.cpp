@@ -166,15 +166,34 @@ TEST_F(Transaction, ForeignReplyIsRetriedAndNeverSucceeds) {
     EXPECT_EQ(Sends(), 5u);
 }
 
-TEST_F(Transaction, LateBytesOfOneAttemptStartTheNextReply) {
-    // The buffers are cleared before the first send only: two bytes that come late after a
-    // failed attempt are read as the start of the next attempt's reply.
-    Bytes first = kBadCrcReply;
-    first.insert(first.end(), {0x01, 0x03});
-    Answer({first, {0x02, 0x12, 0x34, kGoodReply[5], kGoodReply[6]}});
-    EXPECT_EQ(Run(3), lrOk);
-    EXPECT_EQ(Sends(), 2u);
-    EXPECT_TRUE(std::equal(kGoodReply.begin(), kGoodReply.end(), reply.begin()));
+// One bad or stray reply costs one attempt: the input is emptied before every resend, so
+// late bytes do not shift the next header, and a reply from another address (a late one of an
+// earlier request) is not this request's.
+TEST_F(Transaction, OneBadReplyCostsOneAttempt) {
+    Bytes badWithLateBytes = kBadCrcReply;
+    badWithLateBytes.insert(badWithLateBytes.end(), {0x01, 0x03});
+    const Bytes otherAddress = WithCrc({0x02, 0x03, 0x02, 0x12, 0x34});
+    struct Case {
+        const char* what;
+        std::vector<Bytes> answers;
+        int32_t result;
+        size_t sends;
+    };
+    const Case cases[] = {
+        {"a bad reply with late bytes", {badWithLateBytes, kGoodReply}, lrOk, 2},
+        {"a late reply of another address", {otherAddress, kGoodReply}, lrOk, 2},
+        {"only another address answers", {otherAddress}, lrReceiveError, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        line->writes.clear();
+        Answer(c.answers);
+        EXPECT_EQ(Run(3), c.result);
+        EXPECT_EQ(Sends(), c.sends);
+        if (c.result == lrOk) {
+            EXPECT_TRUE(std::equal(kGoodReply.begin(), kGoodReply.end(), reply.begin()));
+        }
+    }
 }
 
 // A port that fails anywhere in the exchange ends it with one code, closed; the message is
