@@ -27,7 +27,8 @@ std::optional<long double> PressureKpa(int32_t result, int32_t characteristic, f
 }
 
 float SetpointPercentOf(int32_t code) {
-    return static_cast<float>(code * 100 * kScale);
+    // In extended precision from the start: any code of an int, not only a device's, fits.
+    return static_cast<float>(static_cast<long double>(code) * 100 * kScale);
 }
 
 long double SetpointCodeUnits(float percent) {

@@ -40,6 +40,9 @@ TEST(Conversions, SetpointPercentRoundsToWholeNumbers) {
     EXPECT_EQ(SetpointPercentText(16383), "100");
     EXPECT_EQ(SetpointPercentText(0), "0");
     EXPECT_EQ(SetpointPercentText(245), "1");  // a typed 1,5 % is stored as 245
+    // Any int, beyond a device's codes too, without overflow.
+    EXPECT_EQ(SetpointPercentText(INT32_MAX), "13108000");
+    EXPECT_EQ(SetpointPercentText(INT32_MIN), "-13108000");
     TProgVEKClass record;
     EXPECT_FLOAT_EQ(record.SetpointPercent(8192), 8192 * 100.0f / 16383);
 }
