@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -251,16 +252,27 @@ std::string PublishedPort::Publish(const std::string& name, const std::string& t
     if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
         return dir + ": " + std::generic_category().message(errno);
     const std::string path = dir + "/" + name;
+    // The line that serves a name holds a lock on a hidden file beside its link. The kernel
+    // lets the lock go when that process ends, however it ends, so a free lock means any link
+    // of that name was left behind, whatever it points at now.
+    const std::string lockPath = dir + "/." + name + ".lock";
+    const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock < 0) return lockPath + ": " + std::generic_category().message(errno);
+    auto refuse = [lock](std::string reason) {
+        ::close(lock);
+        return reason;
+    };
+    if (::flock(lock, LOCK_EX | LOCK_NB) != 0) return refuse(path + " is in use by another line");
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode)) return path + " exists and is not a link";
-        if (::access(path.c_str(), F_OK) == 0) return path + " is in use by another line";
-        ::unlink(path.c_str());  // left behind by a line that is gone
+        if (!S_ISLNK(st.st_mode)) return refuse(path + " exists and is not a link");
+        ::unlink(path.c_str());
     }
     if (::symlink(target.c_str(), path.c_str()) != 0)
-        return path + ": " + std::generic_category().message(errno);
+        return refuse(path + ": " + std::generic_category().message(errno));
     path_ = path;
     target_ = target;
+    lock_ = lock;
     return {};
 }
 
@@ -269,6 +281,8 @@ void PublishedPort::Remove() {
     char buffer[512];
     const ssize_t n = ::readlink(path_.c_str(), buffer, sizeof buffer - 1);
     if (n > 0 && std::string(buffer, static_cast<size_t>(n)) == target_) ::unlink(path_.c_str());
+    ::close(lock_);  // the lock file stays: removing it could let two lines take one name
+    lock_ = -1;
     path_.clear();
     target_.clear();
 }

@@ -82,8 +82,8 @@ class PublishedPort {
     PublishedPort(const PublishedPort&) = delete;
     PublishedPort& operator=(const PublishedPort&) = delete;
 
-    // Creates the link `name` to target. A link left behind whose target is gone is
-    // replaced. Returns an empty string on success, else the reason.
+    // Creates the link `name` to target. A link left behind by a line that has ended (even
+    // killed) is replaced. Returns an empty string on success, else the reason.
     std::string Publish(const std::string& name, const std::string& target);
     void Remove();
     const std::string& Path() const { return path_; }
@@ -91,6 +91,7 @@ class PublishedPort {
   private:
     std::string path_;
     std::string target_;
+    int lock_ = -1;  // held while the link is this line's
 };
 
 // True for a name usable as a link name: 1..64 letters, digits, '-', '_' or '.', not

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -169,6 +170,45 @@ TEST(VekSimProgram, ServesItsPublishedPortAndCleansUpOnSigterm) {
     ASSERT_EQ(::kill(sim.Pid(), SIGTERM), 0);
     EXPECT_EQ(sim.Wait(), 0);
     EXPECT_NE(::lstat(path.c_str(), &st), 0) << "the link outlived the program";
+}
+
+// A line killed outright leaves its link behind; the next start under that name takes it over
+// and serves through it, while the name stays refused as long as its line lives.
+TEST(VekSimProgram, RestartTakesOverTheLinkOfAKilledLine) {
+    const std::string dir = RuntimeDir("vek-sim-killed");
+    const std::vector<std::string> args = {"--device", "1:105", "--name", "ttyVEKkilled"};
+    std::string path;
+    {
+        SimProcess killed(args, dir);
+        path = killed.ReadLine().substr(6);
+        ASSERT_EQ(path, dir + "/vek-ports/ttyVEKkilled");
+        SimProcess second(args, dir);
+        EXPECT_EQ(second.Wait(), 1);
+        EXPECT_NE(second.ReadAllErrors().find("in use"), std::string::npos);
+        ASSERT_EQ(::kill(killed.Pid(), SIGKILL), 0);
+        EXPECT_EQ(killed.Wait(), 128 + SIGKILL);
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0) << "a killed line leaves its link";
+    // Its pseudo-terminal's number may go to another program's terminal meanwhile: the link
+    // then points at a live terminal that is not the line's.
+    const int other = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::grantpt(other) | ::unlockpt(other), 0);
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    ASSERT_EQ(::symlink(::ptsname(other), path.c_str()), 0);
+
+    SimProcess restarted(args, dir);
+    ASSERT_EQ(restarted.ReadLine(), "ready " + path);
+    TComPort port;
+    ApplyComPort1Design(port);
+    port.SetPort(path);
+    port.Open();
+    TComPortClass link{port};
+    ReplyBuffer reply{};
+    EXPECT_EQ(link.Transact(0, 17, {}, reply), lrOk);
+    EXPECT_EQ(reply[5], 105);
+    ::close(other);
 }
 
 TEST(VekSimProgram, QuitEndsItAndBadOptionsAreRefused) {
