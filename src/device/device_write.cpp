@@ -123,7 +123,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
     if (closing_) return;  // the close sequence runs once, whatever asks again meanwhile
     closing_ = true;
-    if (Record.Changed) {
+    if (Record.Changed && !portLost_) {
         const MessageAnswer answer =
             ShowOperatorMessage({"Данные были изменены. Передать?", "Подтвердите передачу данных",
                                  MessageIcon::Question, MessageButtons::YesNo, MessageAnswer::Yes});

@@ -209,7 +209,7 @@ void TComPortClass::ReportError(int32_t deviceNumber, int32_t code) {
             ClosePort();
             return Show("Не выбран COM-порт.", "Ошибка", MessageIcon::Error);
         case lrPortFailed:
-            return Show(kPortDisconnectedText, "Ошибка", MessageIcon::Error);
+            return ReportPortDisconnected();
         default: {
             char hex[16];
             std::snprintf(hex, sizeof hex, "%02X", static_cast<uint32_t>(code));

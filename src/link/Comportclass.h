@@ -92,7 +92,8 @@ class TComPortClass {
     // Shows the operator message of a result code for device number deviceNumber (0-based).
     void ReportError(int32_t deviceNumber, int32_t code);
 
-    // Shows the port-disconnection message and asks the main window to close.
+    // Shows the port-disconnection message and asks the main window to close: the port
+    // failed while it was opened or in an exchange (lrPortFailed).
     void ReportPortDisconnected();
 
     const FrameArea& RequestArea() const { return request_; }

@@ -17,9 +17,10 @@ TForm1::TForm1(std::unique_ptr<ComPortBackend> backend, LinkClock& clock, QWidge
     ui->setupUi(this);
     ApplyComPort1Design(ComPort1);
     Timer1.setInterval(3000);
-    // A port failure while opening or emptying the port closes the window once the running
-    // handler has returned.
+    // A port that failed while it was opened or in an exchange closes the window once the
+    // running handler has returned.
     Link.OnCloseRequest = [this] {
+        portLost_ = true;
         QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
     };
     SetUpActions();

@@ -136,4 +136,6 @@ class TForm1 : public QMainWindow {
     QString settledSetpointText_[2];
     // Set once the close sequence has run: a later close request only lets the window go.
     bool closing_ = false;
+    // Set when the port has failed: the close offers no write that could only fail too.
+    bool portLost_ = false;
 };
