@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -60,9 +61,11 @@ std::string FixedText(long double value, int decimals, std::string_view decimalS
     }
     // Formatted without the process locale, which the toolkit sets from the environment; the
     // separator is the one asked for.
-    char text[64];
+    // Room for the digits of the largest long double (a range bound can be any float).
+    char text[std::numeric_limits<long double>::max_exponent10 + 64];
     const std::to_chars_result end =
         std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    if (end.ec != std::errc()) return {};
     std::string out;
     bool nonZero = false;
     for (const char* p = text; p != end.ptr; ++p) {

@@ -71,6 +71,8 @@ TEST(Conversions, FixedTextForm) {
     EXPECT_EQ(FixedText(2.5L, 0, ","), "3");
     EXPECT_EQ(FixedText(0.12500000000000001L, 2, ","), "0,13");
     EXPECT_EQ(FixedText(0.1249999999L, 2, ","), "0,12");
+    const std::string huge = FixedText(1e70L, 0, ",");  // whole, however large
+    EXPECT_TRUE(huge.size() == 70u || huge.size() == 71u) << huge;
 }
 
 }  // namespace
