@@ -13,6 +13,7 @@ packages=(
     locales                        # a Russian locale, whose comma the number tests meet
     g++-mingw-w64-x86-64-posix googletest  # the Windows build of the core and its tests
     wine64                         # runs that build's tests
+    clang libclang-rt-14-dev       # the fuzz targets: libFuzzer and the sanitizer runtimes
 )
 
 missing=()

@@ -2,11 +2,12 @@
 # Sets up a fresh machine and runs the whole test suite twice: in the default build and
 # under AddressSanitizer + UndefinedBehaviorSanitizer, where any finding fails the run. Then
 # builds the Qt-free core and its tests for Windows (MinGW-w64) and runs them under Wine.
+# Last, a short run of each libFuzzer target (build/fuzz; scripts/fuzz.sh runs them longer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
-for preset in default asan windows; do
+for preset in default asan windows fuzz; do
     echo "=== $preset ==="
     cmake --preset "$preset"
     cmake --build --preset "$preset"
