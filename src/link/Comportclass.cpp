@@ -1,5 +1,7 @@
 #include "Comportclass.h"
 
+#include "port_list.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -119,8 +121,8 @@ bool IsAcceptablePortName(const std::string& name) {
 #endif
 }
 
-void TComPortClass::ReportPortDisconnected() {
-    Show(kPortDisconnectedText, "Ошибка", MessageIcon::Error);
+void TComPortClass::ReportPortDisconnected(int32_t systemError) {
+    Show(PortRefusalText(PortName, systemError), "Ошибка", MessageIcon::Error);
     if (OnCloseRequest) OnCloseRequest();
 }
 
@@ -166,8 +168,8 @@ int32_t TComPortClass::OpenPort() {
 
     try {
         port_.Open();
-    } catch (const EComPort&) {
-        ReportPortDisconnected();
+    } catch (const EComPort& e) {
+        ReportPortDisconnected(e.WinCode);
     }
     return port_.Connected() ? 0 : -1;
 }

@@ -93,8 +93,9 @@ class TComPortClass {
     void ReportError(int32_t deviceNumber, int32_t code);
 
     // Shows the port-disconnection message and asks the main window to close: the port
-    // failed while it was opened or in an exchange (lrPortFailed).
-    void ReportPortDisconnected();
+    // failed while it was opened or in an exchange (lrPortFailed). A refused open names its
+    // cause from the system's error code, where there is one.
+    void ReportPortDisconnected(int32_t systemError = -1);
 
     const FrameArea& RequestArea() const { return request_; }
     int32_t GetRequestLength() const { return RequestLength; }

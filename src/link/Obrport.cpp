@@ -12,6 +12,7 @@
 TFormPort::TFormPort(TForm1& form1, QWidget* parent)
     : QDialog(parent),
       PortLister(SystemPortNames),
+      PortDescriber(PortDescription),
       ui(std::make_unique<Ui::TFormPort>()),
       form1_(form1) {
     ui->setupUi(this);
@@ -38,8 +39,13 @@ void TFormPort::FormShow() {
     ui->StBit->setCurrentIndex(rememberedStopBits_);
     portWasConnected_ = form1_.ComPort1.Connected();
     form1_.Link.ClosePort();
-    for (const std::string& name : PortLister())
-        ui->CBoxPort->addItem(QString::fromStdString(name));
+    for (const std::string& name : PortLister()) {
+        // The entry opens the path; what the port is shows beside it.
+        const std::string description = PortDescriber(name);
+        ui->CBoxPort->addItem(
+            QString::fromStdString(description.empty() ? name : name + " — " + description),
+            QString::fromStdString(name));
+    }
     // Device paths are longer than COM names: the list is as wide as its longest entry.
     ui->CBoxPort->setMinimumWidth(ui->CBoxPort->sizeHint().width());
     ui->CBoxPort->setCurrentIndex(ui->CBoxPort->count() > 0 ? 0 : -1);
@@ -74,7 +80,7 @@ void TFormPort::Button1Click() {
 }
 
 QString TFormPort::ChosenPort() const {
-    return ui->CBoxPort->currentText();
+    return ui->CBoxPort->currentData().toString();
 }
 
 std::string TFormPort::ChosenBaudText() const {

@@ -36,6 +36,8 @@ class TFormPort : public QDialog {
 
     // Where the port names come from; the system's list unless a test replaces it.
     std::function<std::vector<std::string>()> PortLister;
+    // What a port is, shown beside its name; the system's descriptions unless replaced.
+    std::function<std::string(const std::string&)> PortDescriber;
 
     std::unique_ptr<Ui::TFormPort> ui;
 

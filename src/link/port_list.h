@@ -2,12 +2,21 @@
 // them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 // Names to open: on Windows the COM names registered under HARDWARE\DEVICEMAP\SERIALCOMM;
 // on Linux the device paths of the hardware ports, then the virtual ports.
 std::vector<std::string> SystemPortNames();
+
+// What the operator reads when the system refused to open a port, with the system's error
+// code (errno on Linux): the cause and its remedy where the system names one, else the
+// general disconnection text.
+std::string PortRefusalText(const std::string& port, int32_t systemError);
+
+// What a listed port is, for the operator beside its name ("" where the system does not say).
+std::string PortDescription(const std::string& port);
 
 #ifndef _WIN32
 // The folder where virtual lines (the simulator) publish their ports as links:
@@ -21,4 +30,9 @@ std::string VirtualPortDirectory();
 std::vector<std::string> ListPosixSerialPorts(const std::string& sysClassTty,
                                               const std::string& devDir,
                                               const std::string& virtualPortDir);
+
+// The description of a port from the given roots: a USB adapter's maker, model and serial
+// number from its device in sysfs, the on-board ports as such, the simulator's virtual ports.
+std::string DescribePosixSerialPort(const std::string& port, const std::string& sysClassTty,
+                                    const std::string& virtualPortDir);
 #endif

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "Comportclass.h"
 #include "port_list.h"
 
 std::vector<std::string> SystemPortNames() {
@@ -24,4 +25,12 @@ std::vector<std::string> SystemPortNames() {
     }
     ::RegCloseKey(key);
     return names;
+}
+
+std::string PortRefusalText(const std::string&, int32_t) {
+    return kPortDisconnectedText;
+}
+
+std::string PortDescription(const std::string&) {
+    return {};
 }

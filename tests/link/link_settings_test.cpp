@@ -4,6 +4,12 @@
 #include "support/message_recorder.h"
 #include "support/scripted_port.h"
 #ifndef _WIN32
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "support/pty_pair.h"
 #endif
 
@@ -130,7 +136,7 @@ TEST_F(LinkSettings, PortNameCheck) {
 }
 
 TEST_F(LinkSettings, OpenFailureReportsDisconnectionAndAsksToClose) {
-    line->failOn = "open";
+    line->failOn = "dcb";  // a failure whose cause the system does not name
     EXPECT_EQ(link->OpenPort(), -1);
     ASSERT_EQ(recorder.messages.size(), 1u);
     EXPECT_EQ(recorder.messages[0].text, kDisconnected);
@@ -154,19 +160,59 @@ TEST_F(LinkSettings, CloseFailureIsReportedAndOpeningGoesOn) {
 }
 
 #ifndef _WIN32
-TEST_F(LinkSettings, HeldPortOnARealLine) {
+// A refused open names its cause and its remedy, and the window still closes after it: a port
+// held by another program, a port that is gone, and a port the user may not open (tried as
+// another user, in a child process).
+TEST_F(LinkSettings, RefusedOpenNamesItsCause) {
     PtyPair pty;
-    TComPort holder;
-    holder.SetPort(pty.SlavePath());
-    holder.Open();
-    TComPort port2;
-    TComPortClass link2(port2);
-    link2.OnCloseRequest = [this] { ++closeRequests; };
-    link2.PortName = pty.SlavePath();
-    EXPECT_EQ(link2.OpenPort(), -1);
-    ASSERT_EQ(recorder.messages.size(), 1u);
-    EXPECT_EQ(recorder.messages[0].text, kDisconnected);
-    EXPECT_EQ(closeRequests, 1);
+    const std::string path = pty.SlavePath();
+    auto refusal = [this](const std::string& name) {
+        TComPort port2;
+        TComPortClass link2(port2);
+        link2.OnCloseRequest = [this] { ++closeRequests; };
+        link2.PortName = name;
+        recorder.messages.clear();
+        EXPECT_EQ(link2.OpenPort(), -1);
+        return recorder.messages.size() == 1 ? recorder.messages[0].text : std::string("?");
+    };
+    {
+        TComPort holder;
+        holder.SetPort(path);
+        holder.Open();
+        EXPECT_EQ(
+            refusal(path),
+            "Порт " + path + " занят другой программой.\nЗакройте её и перезапустите программу.");
+    }
+    EXPECT_EQ(refusal("/dev/ttyVEKgone"),
+              "Порт /dev/ttyVEKgone не найден: адаптер отключен или порта нет.\nПроверьте "
+              "оборудование, перезапустите программу.");
+    EXPECT_EQ(closeRequests, 2);
+
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to try the open as another user";
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        const passwd* nobody = getpwnam("nobody");
+        if (!nobody || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(2);
+        const std::string text = refusal(path);
+        _exit(write(pipeFds[1], text.data(), text.size()) > 0 ? 0 : 3);
+    }
+    close(pipeFds[1]);
+    std::string text(4096, '\0');
+    text.resize(std::max<ssize_t>(read(pipeFds[0], text.data(), text.size()), 0));
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    const std::string group = getgrgid(st.st_gid)->gr_name;
+    EXPECT_EQ(text, "Нет доступа к порту " + path + ".\nПорт принадлежит группе " + group +
+                        ", а пользователь nobody в неё не входит.\nДобавьте его в группу "
+                        "командой\n    sudo usermod -aG " +
+                        group +
+                        " nobody\nи войдите в систему заново: группа действует с нового входа.");
 }
 #endif  // a held port on Windows is tested under tests/win where the system enforces it
 

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "link/port_list.h"
 
@@ -59,6 +60,47 @@ TEST_F(PortList, HardwarePortsInNaturalOrderThenLiveVirtualPorts) {
 TEST_F(PortList, MissingFoldersGiveAnEmptyList) {
     EXPECT_TRUE(
         ListPosixSerialPorts((root / "none").string(), "/dev", (root / "none2").string()).empty());
+}
+
+// What each port is: a USB adapter's maker, model and serial number from its USB device in
+// sysfs (two adapters of one model told apart), the on-board port, the simulator's port.
+TEST_F(PortList, DescriptionsTellThePortsApart) {
+    auto usbAdapter = [&](const std::string& tty, const std::string& usb,
+                          std::map<std::string, std::string> attributes) {
+        const fs::path device = root / "devices" / usb / (usb + ":1.0") / tty;
+        fs::create_directories(device);
+        for (const auto& [name, value] : attributes)
+            std::ofstream(root / "devices" / usb / name) << value << "\n";
+        fs::create_directories(root / "sys" / tty);
+        fs::create_directory_symlink(device, root / "sys" / tty / "device");
+    };
+    usbAdapter("ttyUSB0", "1-1",
+               {{"idVendor", "0403"},
+                {"idProduct", "6001"},
+                {"manufacturer", "FTDI"},
+                {"product", "FT232R USB UART"},
+                {"serial", "A10KX3F2"}});
+    usbAdapter("ttyUSB1", "1-2",
+               {{"idVendor", "0403"},
+                {"idProduct", "6001"},
+                {"manufacturer", "FTDI"},
+                {"product", "FT232R USB UART"},
+                {"serial", "B77QL0Z1"}});
+    usbAdapter("ttyACM0", "1-3", {{"idVendor", "1a86"}, {"idProduct", "55d3"}});
+    fs::create_directories(root / "devices" / "serial8250" / "ttyS0");
+    fs::create_directories(root / "sys" / "ttyS0");
+    fs::create_directory_symlink(root / "devices" / "serial8250" / "ttyS0",
+                                 root / "sys" / "ttyS0" / "device");
+
+    auto describe = [&](const std::string& port) {
+        return DescribePosixSerialPort(port, (root / "sys").string(), (root / "virtual").string());
+    };
+    EXPECT_EQ(describe("/dev/ttyUSB0"), "FTDI FT232R USB UART, № A10KX3F2");
+    EXPECT_EQ(describe("/dev/ttyUSB1"), "FTDI FT232R USB UART, № B77QL0Z1");
+    EXPECT_EQ(describe("/dev/ttyACM0"), "USB 1a86:55d3");
+    EXPECT_EQ(describe("/dev/ttyS0"), "встроенный последовательный порт");
+    EXPECT_EQ(describe((root / "virtual" / "ttyVEK0").string()), "виртуальный порт имитатора");
+    EXPECT_EQ(describe("/dev/pts/7"), "");
 }
 
 TEST(VirtualPorts, FolderFollowsTheRuntimeDirectory) {

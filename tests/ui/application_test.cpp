@@ -201,14 +201,22 @@ TEST_F(App, MinimisedDialogKeepsItsState) {
 }
 
 // Device paths are longer than COM names: every entry shows whole, in the list and its popup.
-TEST_F(App, PortListShowsWholeNames) {
-    const QString longest = "/run/user/1000/vek-ports/ttyVEK0-demonstration";
+// Device paths are longer than COM names: every entry shows whole, with what the port is, in
+// the list and its popup; the entry chosen opens its path.
+TEST_F(App, PortListShowsWholeNamesAndWhatEachPortIs) {
+    const std::string adapter = first.SlavePath();
+    const QString longest = QString::fromStdString(adapter) + " — FTDI FT232R USB UART, № A10KX3F2";
     formPort->PortLister = [&] {
-        return std::vector<std::string>{"/dev/ttyS0", longest.toStdString()};
+        return std::vector<std::string>{adapter, "/run/user/1000/vek-ports/ttyVEK0"};
+    };
+    formPort->PortDescriber = [&](const std::string& port) {
+        return port == adapter ? "FTDI FT232R USB UART, № A10KX3F2" : "";
     };
     QTimer::singleShot(0, formPort.get(), [&] {
         QTest::qWait(20);
         QComboBox& box = *formPort->ui->CBoxPort;
+        EXPECT_EQ(box.itemText(0), longest);
+        EXPECT_EQ(box.itemText(1), "/run/user/1000/vek-ports/ttyVEK0");
         const int text = box.fontMetrics().horizontalAdvance(longest);
         QStyleOptionComboBox option;
         option.initFrom(&box);
@@ -218,9 +226,11 @@ TEST_F(App, PortListShowsWholeNames) {
         box.showPopup();
         EXPECT_GE(box.view()->viewport()->width(), text);
         box.hidePopup();
-        formPort->reject();
+        formPort->ui->OK->click();
     });
     form1.PortClick();
+    EXPECT_EQ(form1.Link.PortName, adapter);
+    EXPECT_TRUE(form1.ComPort1.Connected());
 }
 
 TEST_F(App, SamePortWithANewSpeedReopensWithoutAQuestion) {
@@ -279,7 +289,8 @@ TEST_F(App, PortThatCannotOpenIsReported) {
     form1.PortClick();
     ASSERT_EQ(recorder.messages.size(), 2u);
     EXPECT_EQ(recorder.messages[0].text,
-              "COM-порт отключен. Проверьте оборудование, перезапустите программу.");
+              "Порт /dev/vek-no-such-port не найден: адаптер отключен или порта нет.\n"
+              "Проверьте оборудование, перезапустите программу.");
     EXPECT_EQ(recorder.messages[1].text, " невозможно открыть последовательный порт ");
     EXPECT_FALSE(form1.ComPort1.Connected());
 }
