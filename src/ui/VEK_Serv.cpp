@@ -8,6 +8,7 @@
 
 int main(int argc, char* argv[]) {
     VekApplication app(argc, argv);
+    QuitOnTerminationSignals(app);
     try {
         TForm1 form1;
         TFormPort formPort(form1);

@@ -1,5 +1,13 @@
 #include "vek_application.h"
 
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#include <csignal>
+#endif
+
 #include "operator_message.h"
 #include "qt_operator_message.h"
 
@@ -21,3 +29,29 @@ void ShowException(const std::exception& e) {
     ShowOperatorMessage(
         {e.what(), kProgramTitle, MessageIcon::Error, MessageButtons::Ok, MessageAnswer::Ok});
 }
+
+#ifndef _WIN32
+namespace {
+int signalSockets[2] = {-1, -1};
+
+// Only async-signal-safe work here: the loop hears of it through the socket.
+void OnTerminationSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalSockets[1], &byte, 1);
+}
+}  // namespace
+
+void QuitOnTerminationSignals(QApplication& app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalSockets) != 0) return;
+    auto* notifier = new QSocketNotifier(signalSockets[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QApplication::quit(); });
+    struct sigaction action {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+#else
+void QuitOnTerminationSignals(QApplication&) {}
+#endif

@@ -14,3 +14,8 @@ class VekApplication : public QApplication {
 
 // The application's standard display of an exception: an error box with its text.
 void ShowException(const std::exception& e);
+
+// SIGTERM and SIGINT (the session ending, Ctrl+C in a terminal, a service manager) end the
+// message loop, so that the windows are destroyed and the port closed as at a normal end,
+// with exit status 0. Does nothing on Windows.
+void QuitOnTerminationSignals(QApplication& app);
