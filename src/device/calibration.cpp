@@ -112,7 +112,7 @@ void TForm1::TrimRule(QComboBox& box, int channel, bool scaleEnd, int index) {
         Record.SetStartTrim(index, channel);
     }
     OutPortClick();
-    if (wasPolling && !Timer1.isActive()) BtnPuskTimerClick();
+    if (wasPolling && !Timer1.isActive() && !portLost_) BtnPuskTimerClick();
 }
 
 // A trim list writes to the device at each choice, so it changes only through its open list:

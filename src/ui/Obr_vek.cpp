@@ -21,6 +21,7 @@ TForm1::TForm1(std::unique_ptr<ComPortBackend> backend, LinkClock& clock, QWidge
     // running handler has returned.
     Link.OnCloseRequest = [this] {
         portLost_ = true;
+        StopPollingIfRunning();  // nothing polls a port that is gone
         QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
     };
     SetUpActions();
