@@ -9,6 +9,8 @@
 int main(int argc, char* argv[]) {
     VekApplication app(argc, argv);
     QuitOnTerminationSignals(app);
+    // Ties the window to its desktop entry (menu name and icon) under Wayland.
+    QGuiApplication::setDesktopFileName("io.github.vekserv.VekServ");
     try {
         TForm1 form1;
         TFormPort formPort(form1);
