@@ -242,15 +242,27 @@ int32_t TComPortClass::Transact(int32_t deviceNumber, uint8_t function,
         return built;
     }
     if (!port_.Connected()) return lrPortNotConnected;
+    attempts_ = 0;
+    int32_t result = lrPortFailed;
     // A port that fails in the middle of an exchange is gone: every caller handles that as a
-    // failed transaction with one message, and the closed port can be opened again once the
-    // adapter is back.
+    // failed transaction with one message.
     try {
-        return Exchange(function, reply);
+        result = Exchange(function, reply);
     } catch (const EComPort&) {
         ClosePort();
-        return lrPortFailed;
     }
+    if (Observer) Observer->TransactionEnded(clock_.NowNs(), result, attempts_);
+    return result;
+}
+
+int TComPortClass::ReadReply(uint8_t* into, int count) {
+    const int got = port_.Read(into, count);
+    if (Observer) {
+        const int64_t now = clock_.NowNs();
+        Observer->ReplyRead(now, std::span<const uint8_t>(into, static_cast<size_t>(got)),
+                            now - requestWrittenNs_);
+    }
+    return got;
 }
 
 int32_t TComPortClass::Exchange(uint8_t function, ReplyBuffer& reply) {
@@ -262,11 +274,17 @@ int32_t TComPortClass::Exchange(uint8_t function, ReplyBuffer& reply) {
         // costs one attempt and does not shift the headers of all the others.
         port_.ClearBuffer(true, true);
         port_.Write(request_.data(), RequestLength);
+        ++attempts_;
+        if (Observer) {
+            requestWrittenNs_ = clock_.NowNs();
+            Observer->RequestWritten(requestWrittenNs_,
+                                     std::span<const uint8_t>(request_.data(), RequestLength));
+        }
         if (ExpectsNoReply(function)) return lrOk;
 
         int32_t result = lrOk;
         bool headerFailed = false;
-        int got = port_.Read(reply.data(), 3);
+        int got = ReadReply(reply.data(), 3);
         if (got != 3) {
             result = got == 0 ? lrNoReply : lrShortReply;
             headerFailed = true;
@@ -287,7 +305,7 @@ int32_t TComPortClass::Exchange(uint8_t function, ReplyBuffer& reply) {
             } else {
                 headerAttemptsLeft = Stage1Attempts;
                 const int bodyLength = ReplyLength - 3;
-                int body = port_.Read(reply.data() + 3, bodyLength);
+                int body = ReadReply(reply.data() + 3, bodyLength);
                 if (body != bodyLength) {
                     result = body == 0 ? lrNoReply : lrShortReply;
                 } else if (!ReplyCheckPasses(reply.data(), ReplyLength)) {

@@ -43,6 +43,22 @@ using ReplyBuffer = FrameArea;
 
 enum class HeaderKind { Normal, Exception, Foreign };
 
+// Watches the link's traffic, for an exchange monitor. Called on the thread that exchanges,
+// in the order things happen; times are the link clock's, in nanoseconds. With no observer
+// installed the link does exactly what it does with one.
+class LinkObserver {
+  public:
+    virtual ~LinkObserver() = default;
+    // A request frame as it was written to the port.
+    virtual void RequestWritten(int64_t timeNs, std::span<const uint8_t> frame) = 0;
+    // One read of the reply: the bytes that came (none on a time-out) and how long after the
+    // request's write the read ended.
+    virtual void ReplyRead(int64_t timeNs, std::span<const uint8_t> bytes,
+                           int64_t sinceRequestNs) = 0;
+    // The end of a transaction that reached the port: its result and the requests it wrote.
+    virtual void TransactionEnded(int64_t timeNs, int32_t result, int32_t attempts) = 0;
+};
+
 class TComPortClass {
   public:
     explicit TComPortClass(TCustomComPort& port, LinkClock& clock = SystemLinkClock());
@@ -105,6 +121,8 @@ class TComPortClass {
 
     // Asks the main window to close; installed by the main window.
     std::function<void()> OnCloseRequest;
+    // Sees every frame that goes out and comes in; none unless a monitor installs one.
+    LinkObserver* Observer = nullptr;
 
     // Line settings as the port settings command writes them: speed in bit/s as decimal
     // digits, parity letter N/O/E, stop bits "1" or "2", and the port's name. Device paths
@@ -116,6 +134,8 @@ class TComPortClass {
 
   private:
     int32_t Exchange(uint8_t function, ReplyBuffer& reply);
+    // A read of the reply from the port, shown to the observer.
+    int ReadReply(uint8_t* into, int count);
 
     int32_t RequestLength = 0;
     int32_t PayloadLength = 0;
@@ -125,6 +145,8 @@ class TComPortClass {
     int32_t Stage2Attempts = 10;
     int32_t SendDelay = 25;
     int32_t ReceiveDelay = 20;
+    int32_t attempts_ = 0;          // requests written by the transaction under way
+    int64_t requestWrittenNs_ = 0;  // when its last request was written
 
     TCustomComPort& port_;
     LinkClock& clock_;

@@ -12,6 +12,8 @@
 #include <algorithm>
 
 #include <chrono>
+#include <cstdio>
+#include <mutex>
 #include <thread>
 
 #include "line_server.h"
@@ -59,6 +61,73 @@ class SimulatedLine : public ::testing::Test {
     TComPortClass link{port};
     ReplyBuffer reply{};
 };
+
+// What an observer of the link sees is what the line carried, in order: every request exactly
+// as the simulator received it, each attempt's reply as the part of what the simulator sent
+// that the link read, and each transaction's end with its result and attempts.
+TEST_F(SimulatedLine, ObserverSeesWhatTheLineCarries) {
+    struct Recorder : LinkObserver {
+        std::vector<std::string> frames;  // "rx ..." requests, "tx ..." replies, as the line
+        std::vector<std::pair<int32_t, int32_t>> ends;
+        static std::string Hex(const char* direction, std::span<const uint8_t> bytes) {
+            std::string text = direction;
+            char hex[4];
+            for (uint8_t b : bytes) {
+                std::snprintf(hex, sizeof hex, " %02X", b);
+                text += hex;
+            }
+            return text;
+        }
+        void RequestWritten(int64_t, std::span<const uint8_t> frame) override {
+            frames.push_back(Hex("rx", frame));
+        }
+        void ReplyRead(int64_t, std::span<const uint8_t> bytes, int64_t since) override {
+            EXPECT_GE(since, 0);
+            if (bytes.empty()) return;
+            if (frames.back().rfind("tx", 0) != 0) frames.push_back("tx");
+            frames.back() += Hex("", bytes);
+        }
+        void TransactionEnded(int64_t, int32_t result, int32_t attempts) override {
+            ends.emplace_back(result, attempts);
+        }
+    } seen;
+    std::vector<std::string> logged;
+    std::mutex loggedMutex;
+    server.log = [&](const std::string& line) {
+        // "hh:mm:ss.mmm rx 01 11 ..  (note)": direction and bytes only
+        std::string text = line.substr(line.find(' ') + 1);
+        text = text.substr(0, text.find("  ("));
+        std::lock_guard lock(loggedMutex);
+        logged.push_back(text);
+    };
+    link.Observer = &seen;
+    link.SetStage1Attempts(2);
+    link.SetStage2Attempts(2);
+
+    EXPECT_EQ(Run(0, 17), lrOk);
+    EXPECT_EQ(Run(0, 68), lrOk);
+    std::vector<uint8_t> block(reply.begin() + 3, reply.begin() + 3 + reply[2]);
+    EXPECT_EQ(Run(0, 69, block), lrOk);  // written, never answered
+    std::this_thread::sleep_for(250ms);
+    EXPECT_EQ(Run(0, 14), lrOk);
+    Fault(4, [](DeviceFaults& f) { f.badCrc = true; });
+    EXPECT_EQ(Run(3, 17), lrChecksumError);
+    EXPECT_EQ(Run(1, 17), lrNoReply);  // nobody at 2
+    std::this_thread::sleep_for(50ms);
+    link.Observer = nullptr;
+
+    std::lock_guard lock(loggedMutex);
+    ASSERT_EQ(seen.frames.size(), logged.size());
+    for (size_t i = 0; i < logged.size(); ++i) {
+        SCOPED_TRACE(i);
+        // The link reads a reply only as far as it needs it.
+        EXPECT_EQ(logged[i].rfind(seen.frames[i], 0), 0u) << logged[i];
+    }
+    EXPECT_EQ(
+        seen.ends,
+        (std::vector<std::pair<int32_t, int32_t>>{
+            {lrOk, 1}, {lrOk, 1}, {lrOk, 1}, {lrOk, 1}, {lrChecksumError, 2}, {lrNoReply, 2}}));
+}
 
 TEST_F(SimulatedLine, ReadsIdentificationBlockAndMeasurements) {
     ASSERT_EQ(Run(0, 17), lrOk);
