@@ -121,6 +121,18 @@ class SimProcess {
     std::string out_;
 };
 
+// The tool's port and link on a published port.
+struct LinkOn {
+    explicit LinkOn(const std::string& path) {
+        ApplyComPort1Design(port);
+        port.SetPort(path);
+        port.Open();
+    }
+    TComPort port;
+    TComPortClass link{port};
+    ReplyBuffer reply{};
+};
+
 std::string RuntimeDir(const char* name) {
     const std::string dir = ::testing::TempDir() + name;
     ::mkdir(dir.c_str(), 0700);
@@ -139,12 +151,9 @@ TEST(VekSimProgram, ServesItsPublishedPortAndCleansUpOnSigterm) {
     ASSERT_EQ(::lstat(path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
 
-    TComPort port;
-    ApplyComPort1Design(port);
-    port.SetPort(path);
-    port.Open();
-    TComPortClass link{port};
-    ReplyBuffer reply{};
+    LinkOn on(path);
+    TComPortClass& link = on.link;
+    ReplyBuffer& reply = on.reply;
     ASSERT_EQ(link.Transact(2, 17, {}, reply), lrOk);
     EXPECT_EQ(reply[3], 2);
     EXPECT_EQ(reply[5], 106);
@@ -166,7 +175,7 @@ TEST(VekSimProgram, ServesItsPublishedPortAndCleansUpOnSigterm) {
     EXPECT_EQ(link.Transact(3, 17, {}, reply), lrOk);
     EXPECT_EQ(reply[5], 100);
 
-    port.Close();
+    on.port.Close();
     ASSERT_EQ(::kill(sim.Pid(), SIGTERM), 0);
     EXPECT_EQ(sim.Wait(), 0);
     EXPECT_NE(::lstat(path.c_str(), &st), 0) << "the link outlived the program";
@@ -200,12 +209,9 @@ TEST(VekSimProgram, RestartTakesOverTheLinkOfAKilledLine) {
 
     SimProcess restarted(args, dir);
     ASSERT_EQ(restarted.ReadLine(), "ready " + path);
-    TComPort port;
-    ApplyComPort1Design(port);
-    port.SetPort(path);
-    port.Open();
-    TComPortClass link{port};
-    ReplyBuffer reply{};
+    LinkOn on(path);
+    TComPortClass& link = on.link;
+    ReplyBuffer& reply = on.reply;
     EXPECT_EQ(link.Transact(0, 17, {}, reply), lrOk);
     EXPECT_EQ(reply[5], 105);
     ::close(other);
