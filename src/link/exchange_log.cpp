@@ -1,0 +1,135 @@
+#include "exchange_log.h"
+
+#include <charconv>
+#include <cstdio>
+#include <sstream>
+
+namespace {
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+    std::string text;
+    char hex[4];
+    for (uint8_t b : bytes) {
+        std::snprintf(hex, sizeof hex, text.empty() ? "%02X" : " %02X", b);
+        text += hex;
+    }
+    return text;
+}
+
+std::string ByteText(const std::vector<uint8_t>& bytes, size_t index) {
+    if (index >= bytes.size()) return "--";
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02X", bytes[index]);
+    return hex;
+}
+
+// Milliseconds with the given decimals, without the process locale.
+std::string Milliseconds(int64_t ns, int decimals) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, static_cast<double>(ns) / 1e6,
+                                   std::chars_format::fixed, decimals);
+    return std::string(text, end.ptr);
+}
+
+// A number written by Milliseconds, in nanoseconds; 0 when it is none.
+int64_t Nanoseconds(const std::string& text) {
+    double ms = 0;
+    std::from_chars(text.data(), text.data() + text.size(), ms);
+    return static_cast<int64_t>(ms * 1e6 + 0.5);
+}
+
+}  // namespace
+
+std::string ExchangeLog::Verdict(const std::vector<uint8_t>& request,
+                                 const std::vector<uint8_t>& reply) {
+    if (reply.empty()) return "нет ответа";
+    if (request.size() < 2 || reply[0] != request[0]) return "чужой адрес";
+    if (reply.size() < 3) return "короткий ответ";
+    if (reply[1] == (request[1] | 0x80)) return "исключение " + ByteText(reply, 2);
+    if (reply[1] != request[1]) return "чужой ответ";
+    const int32_t expected = TComPortClass::ExpectedReplyLength(
+        request[1], static_cast<int32_t>(request.size()), reply[2]);
+    if (static_cast<int32_t>(reply.size()) < expected) return "короткий ответ";
+    if (!TComPortClass::ReplyCheckPasses(reply.data(), expected)) {
+        return "ошибка контрольной суммы";
+    }
+    return "ответ верен";
+}
+
+void ExchangeLog::Add(ExchangeFrame frame) {
+    if (paused) return;
+    frames_.push_back(std::move(frame));
+    while (frames_.size() > capacity_)
+        frames_.pop_front();
+}
+
+void ExchangeLog::FinishReply() {
+    if (awaitingReply_) {
+        ExchangeFrame reply = reply_ ? std::move(*reply_) : ExchangeFrame{};
+        reply.direction = ExchangeFrame::Direction::Reply;
+        if (!reply_) reply.timeNs = requestNs_;
+        reply.verdict = Verdict(request_, reply.bytes);
+        Add(std::move(reply));
+    }
+    awaitingReply_ = false;
+    reply_.reset();
+}
+
+void ExchangeLog::RequestWritten(int64_t timeNs, std::span<const uint8_t> frame) {
+    FinishReply();
+    request_.assign(frame.begin(), frame.end());
+    requestNs_ = timeNs;
+    // Block writes and broadcasts get no reply.
+    awaitingReply_ = request_.size() >= 2 && request_[1] != 69 && request_[1] != 70;
+    Add({timeNs, ExchangeFrame::Direction::Request, request_, {}, 0});
+}
+
+void ExchangeLog::ReplyRead(int64_t timeNs, std::span<const uint8_t> bytes,
+                            int64_t sinceRequestNs) {
+    if (!awaitingReply_) return;
+    if (!reply_) reply_ = ExchangeFrame{timeNs, ExchangeFrame::Direction::Reply, {}, {}, 0};
+    reply_->bytes.insert(reply_->bytes.end(), bytes.begin(), bytes.end());
+    reply_->replyNs = sinceRequestNs;
+}
+
+void ExchangeLog::TransactionEnded(int64_t, int32_t, int32_t) {
+    FinishReply();
+}
+
+void ExchangeLog::Save(std::ostream& out) const {
+    for (const ExchangeFrame& f : frames_) {
+        const bool request = f.direction == ExchangeFrame::Direction::Request;
+        out << Milliseconds(f.timeNs, 3) << '\t' << (request ? "->" : "<-") << '\t'
+            << ByteText(f.bytes, 0) << '\t' << ByteText(f.bytes, 1) << '\t' << Hex(f.bytes);
+        if (!request) out << '\t' << f.verdict << '\t' << Milliseconds(f.replyNs, 3);
+        out << '\n';
+    }
+}
+
+std::vector<ExchangeFrame> ExchangeLog::Load(std::istream& in) {
+    std::vector<ExchangeFrame> frames;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> fields;
+        std::stringstream split(line);
+        for (std::string field; std::getline(split, field, '\t');)
+            fields.push_back(field);
+        if (fields.size() < 5 || (fields[1] != "->" && fields[1] != "<-")) continue;
+        ExchangeFrame f;
+        f.timeNs = Nanoseconds(fields[0]);
+        f.direction =
+            fields[1] == "->" ? ExchangeFrame::Direction::Request : ExchangeFrame::Direction::Reply;
+        std::stringstream hex(fields[4]);
+        for (std::string byte; hex >> byte;) {
+            unsigned value = 0;
+            std::from_chars(byte.data(), byte.data() + byte.size(), value, 16);
+            f.bytes.push_back(static_cast<uint8_t>(value));
+        }
+        if (fields.size() >= 7) {
+            f.verdict = fields[5];
+            f.replyNs = Nanoseconds(fields[6]);
+        }
+        frames.push_back(std::move(f));
+    }
+    return frames;
+}
