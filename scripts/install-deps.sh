@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config clang-format
     libgtest-dev libgmock-dev      # unit tests
+    libbenchmark-dev               # the benchmarks (Google Benchmark)
     libmodbus-dev                  # an independent Modbus RTU peer for the link's tests
     qt6-base-dev qt6-base-dev-tools libgl-dev  # the windows
     qt6-translations-l10n          # the toolkit's own Russian texts (message box buttons)

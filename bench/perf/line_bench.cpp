@@ -1,0 +1,452 @@
+// Exchanges on a line: the link (TComPortClass on the POSIX serial port) against the simulator
+// serving a pseudo-terminal in this process, at 9600 and at 115200 bit/s, each operation timed
+// several times and set against the time that the line speed and the link's delays allow:
+//
+//   answered transaction   send delay + (request + reply characters) × 11 bits / speed
+//                          + the simulator's turnaround
+//   request without reply  send delay + request characters
+//   silent address         per attempt: send delay + request characters + the header read's
+//                          time-out + the pause after a failed attempt
+//   write                  + the 2000 ms wait of the device storing the block
+//
+// The pseudo-terminal delivers a request at once: a request that draws no reply costs no line
+// time here, so a silent scan or a write can come in just under its limit. For an answered
+// request the simulator waits instead for the silence that ends a frame (3.5 characters, here
+// at least 1 ms) before its turnaround of 5 ms, and sends its reply paced at the line speed.
+// Function 17 is also timed through libmodbus on the same line, as a yardstick for the link's
+// own overhead.
+//
+//   vek-bench-line [--quick]
+//
+// Table rows (perf_table.h) go to standard output, progress to standard error.
+#include <modbus/modbus.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "device/Obrnastr.h"
+#include "line_server.h"
+#include "link/Comportclass.h"
+#include "link/Cport.h"
+#include "perf_table.h"
+#include "ui/operator_message.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kTurnaroundMs = 5;  // the simulator's default
+constexpr int kStoreWaitMs = 2000;
+constexpr double kWireGoal = 1.03;
+constexpr double kProcessorGoalPercent = 0.1;
+// The link is no slower than libmodbus when its median is within the runs' noise of
+// libmodbus's: 1 %.
+constexpr double kModbusTolerance = 1.01;
+constexpr int kGoalBaud = 9600;
+
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+struct Options {
+    bool quick = false;
+};
+
+// One measured operation at one speed: the times of its runs, the limit of one run, and how
+// many runs went wrong.
+struct Measured {
+    explicit Measured(std::string name) : measure(std::move(name)) {}
+    std::string measure;
+    std::vector<double> ms;
+    double limitMs = 0;
+    int failures = 0;
+    bool comparison = false;  // a yardstick, not an operation of the tool: no goal
+};
+
+// Processor time of a stretch of waiting on the line, summed over its runs.
+struct ProcessorShare {
+    explicit ProcessorShare(std::string name) : measure(std::move(name)) {}
+    std::string measure;
+    double wallS = 0;
+    double threadS = 0;
+    double processS = 0;
+    int operations = 0;  // reads in the stretch, for the time per read
+};
+
+struct SpeedResults {
+    int baud = 0;
+    std::vector<Measured> measured;
+    std::vector<ProcessorShare> processor;
+    // Function 17 without send delay, through the link and through libmodbus (medians).
+    double toolNoDelayMs = 0;
+    double modbusMs = 0;
+};
+
+// The bus: ВЭК-02МЕ at 1, ВЭК-01МЕ at 2, a КСВЛ at 12, a ВЭК-02МЕ at 32; the others silent.
+void BuildLine(vsim::VirtualLine& line) {
+    line.SetTurnaroundMs(kTurnaroundMs);
+    for (auto [address, type] : {std::pair{1, vsim::kTypeVek02},
+                                 {2, vsim::kTypeVek01},
+                                 {12, vsim::kTypeKsvl},
+                                 {32, vsim::kTypeVek02}}) {
+        line.Add(address, type)->SetNoise(0);
+    }
+}
+
+class LineBench {
+  public:
+    LineBench(int baud, const Options& options)
+        : options_(options), server_(ServerOptionsFor(baud)), link_(port_), baud_(baud) {
+        server_.WithLine([](vsim::VirtualLine& line) {
+            BuildLine(line);
+            return 0;
+        });
+        server_.Start();
+        // libmodbus opens the line first: once the link's port has it, the port is exclusive.
+        // Both then share the line, one exchange at a time.
+        modbus_ = modbus_new_rtu(server_.PortPath().c_str(), baud, 'N', 8, 2);
+        if (!modbus_ || modbus_set_slave(modbus_, 1) != 0 || modbus_connect(modbus_) != 0) {
+            throw std::runtime_error(std::string("libmodbus: ") + modbus_strerror(errno));
+        }
+        ApplyComPort1Design(port_);
+        link_.PortName = server_.PortPath();
+        link_.BaudText = std::to_string(baud);
+        if (link_.OpenPort() != 0) throw std::runtime_error("cannot open " + server_.PortPath());
+        results_.baud = baud;
+    }
+    ~LineBench() {
+        link_.ClosePort();
+        if (modbus_) {
+            modbus_close(modbus_);
+            modbus_free(modbus_);
+        }
+    }
+    LineBench(const LineBench&) = delete;
+    LineBench& operator=(const LineBench&) = delete;
+
+    SpeedResults Run() {
+        const int runs = options_.quick ? 1 : 20;
+        const int readRuns = options_.quick ? 1 : 10;
+        const int writeRuns = options_.quick ? 1 : 3;
+
+        TimeIdentification("function 17 (identification)", runs);
+        {
+            const double cpu0 = perf::ThreadCpuSeconds();
+            const double proc0 = perf::ProcessCpuSeconds();
+            const auto t0 = Clock::now();
+            TimeRead("device read, type 106 (17, 68, 71)", 0, readRuns);
+            TimeRead("device read, type 105 (17, 68, 71)", 1, readRuns);
+            ProcessorShare share("processor, device reads back to back");
+            share.wallS = MsSince(t0) / 1000;
+            share.threadS = perf::ThreadCpuSeconds() - cpu0;
+            share.processS = perf::ProcessCpuSeconds() - proc0;
+            share.operations = 2 * readRuns;
+            results_.processor.push_back(share);
+        }
+        TimeWrite("write (17, 69, 2000 ms wait, 14, read)", writeRuns);
+
+        struct Scan {
+            int addresses;
+            int runs;
+        };
+        std::vector<Scan> scans;
+        if (options_.quick) {
+            scans = {{1, 1}, {3, 1}};
+        } else {
+            scans = {{1, 10}, {8, 3}, {32, 1}};
+        }
+        longestScan_ = scans.back().addresses;
+        for (const Scan& scan : scans)
+            TimeScan(scan.addresses, scan.runs);
+
+        // The comparison is of two close figures: many short runs.
+        CompareWithModbus(options_.quick ? 1 : 200);
+        return results_;
+    }
+
+  private:
+    static vsim::ServerOptions ServerOptionsFor(int baud) {
+        vsim::ServerOptions o;
+        o.baud = baud;
+        o.gapFloor = std::chrono::microseconds(1000);
+        return o;
+    }
+
+    double CharMs() const { return perf::CharacterMs(baud_); }
+    // The limit of the transaction that has just succeeded.
+    double AnsweredMs() const {
+        return link_.GetSendDelay() +
+               (link_.GetRequestLength() + link_.GetReplyLength()) * CharMs() + kTurnaroundMs;
+    }
+    double UnansweredMs() const {
+        return link_.GetSendDelay() + link_.GetRequestLength() * CharMs();
+    }
+    double SilentAttemptMs() const {
+        const TComTimeouts& t = port_.Timeouts();
+        const double headerTimeout = t.ReadTotalMultiplier * 3.0 + t.ReadTotalConstant;
+        return UnansweredMs() + headerTimeout + kRetryPauseMs;
+    }
+
+    void Progress(const Measured& m) const {
+        const perf::Summary s = perf::Summarize(m.ms);
+        std::fprintf(stderr, "  %6d bit/s  %-45s median %9.2f ms  limit %9.2f ms%s\n", baud_,
+                     m.measure.c_str(), s.median, m.limitMs, m.failures ? "  (runs failed)" : "");
+    }
+
+    Measured& Keep(Measured m) {
+        Progress(m);
+        results_.measured.push_back(std::move(m));
+        return results_.measured.back();
+    }
+
+    Measured& TimeIdentification(const std::string& measure, int runs) {
+        Measured m(measure);
+        for (int i = 0; i < runs; ++i) {
+            const auto t0 = Clock::now();
+            const int32_t result = link_.Transact(0, 17, {}, reply_);
+            m.ms.push_back(MsSince(t0));
+            if (result != lrOk) ++m.failures;
+            m.limitMs = AnsweredMs();
+        }
+        return Keep(std::move(m));
+    }
+
+    // The three transactions of the device read, with the record's loads; the device number
+    // goes on from the block, as in the tool. Adds the limit of each transaction.
+    bool Read(int32_t deviceNumber, double& limitMs) {
+        const uint8_t measure[] = {0x00, 0x01};
+        reply_.fill(0);
+        if (link_.Transact(deviceNumber, 17, {}, reply_) != lrOk) return false;
+        limitMs += AnsweredMs();
+        record_.TypeCode = reply_[5];
+        record_.Version = reply_[3];
+        reply_.fill(0);
+        if (link_.Transact(deviceNumber, 68, {}, reply_) != lrOk) return false;
+        limitMs += AnsweredMs();
+        record_.SetBlockLength(reply_[2]);
+        record_.LoadBlock(reply_);
+        record_.DeviceNumber = record_.GetDeviceNumberByte();
+        reply_.fill(0);
+        if (link_.Transact(record_.DeviceNumber, 71, measure, reply_) != lrOk) return false;
+        limitMs += AnsweredMs();
+        record_.LoadMeasurements(reply_);
+        return true;
+    }
+
+    void TimeRead(const std::string& measure, int32_t deviceNumber, int runs) {
+        Measured m(measure);
+        for (int i = 0; i < runs; ++i) {
+            double limit = 0;
+            const auto t0 = Clock::now();
+            const bool ok = Read(deviceNumber, limit);
+            m.ms.push_back(MsSince(t0));
+            if (!ok) ++m.failures;
+            m.limitMs = limit;
+        }
+        Keep(std::move(m));
+    }
+
+    // The write as the tool makes it: identification, the block, the device's storing time,
+    // the confirmation, and the read that shows the result.
+    bool Write(double& limitMs) {
+        const int32_t number = record_.DeviceNumber;
+        reply_.fill(0);
+        if (link_.Transact(number, 17, {}, reply_) != lrOk) return false;
+        limitMs += AnsweredMs();
+        if (reply_[5] != record_.TypeCode || reply_[3] != record_.Version) return false;
+        std::vector<uint8_t> payload(record_.GetBlockLength());
+        record_.CopyBlockTo(payload);
+        if (link_.Transact(number, 69, payload, reply_) != lrOk) return false;
+        limitMs += UnansweredMs();
+        link_.WaitMs(kStoreWaitMs);
+        limitMs += kStoreWaitMs;
+        if (link_.Transact(number, 14, {}, reply_) != lrOk) return false;
+        limitMs += AnsweredMs();
+        return Read(number, limitMs);
+    }
+
+    void TimeWrite(const std::string& measure, int runs) {
+        Measured m(measure);
+        double unused = 0;
+        if (!Read(0, unused)) ++m.failures;  // the block to write back
+        for (int i = 0; i < runs; ++i) {
+            double limit = 0;
+            const auto t0 = Clock::now();
+            const bool ok = Write(limit);
+            m.ms.push_back(MsSince(t0));
+            if (!ok) ++m.failures;
+            m.limitMs = limit;
+        }
+        Keep(std::move(m));
+    }
+
+    // The device list's scan of addresses 1..n with two header attempts; an address that does
+    // not answer is left out.
+    void TimeScan(int addresses, int runs) {
+        int answering = 0;
+        server_.WithLine([&](vsim::VirtualLine& line) {
+            for (int a = 1; a <= addresses; ++a)
+                answering += line.Find(a) != nullptr;
+            return 0;
+        });
+        Measured m("device list scan, " + std::to_string(addresses) + " address" +
+                   (addresses > 1 ? "es" : "") + " (" + std::to_string(answering) + " answering)");
+        ProcessorShare share("processor, scan of " + std::to_string(addresses) + " (" +
+                             std::to_string(addresses - answering) + " silent)");
+        for (int i = 0; i < runs; ++i) {
+            double limit = 0;
+            int found = 0;
+            const double cpu0 = perf::ThreadCpuSeconds();
+            const double proc0 = perf::ProcessCpuSeconds();
+            const auto t0 = Clock::now();
+            {
+                ScopedStage1Attempts attempts(link_, kSearchStage1Attempts);
+                for (int32_t number = 0; number < addresses; ++number) {
+                    reply_.fill(0);
+                    if (link_.Transact(number, 17, {}, reply_) == lrOk) {
+                        ++found;
+                        limit += AnsweredMs();
+                    } else {
+                        limit += kSearchStage1Attempts * SilentAttemptMs();
+                    }
+                }
+            }
+            const double ms = MsSince(t0);
+            m.ms.push_back(ms);
+            share.wallS += ms / 1000;
+            share.threadS += perf::ThreadCpuSeconds() - cpu0;
+            share.processS += perf::ProcessCpuSeconds() - proc0;
+            if (found != answering) ++m.failures;
+            m.limitMs = limit;
+        }
+        Keep(std::move(m));
+        // The processor while waiting: the longest scan with silent addresses.
+        if (answering < addresses && addresses == longestScan_) results_.processor.push_back(share);
+    }
+
+    // Function 17 through the link without its send delay and through libmodbus (report
+    // server id), on the same line at the same speed, taking turns so that both meet the same
+    // load of the machine.
+    void CompareWithModbus(int runs) {
+        Measured tool("function 17, send delay 0");
+        Measured modbus("function 17 through libmodbus (no send delay)");
+        const int32_t sendDelay = link_.GetSendDelay();
+        link_.SetSendDelay(0);
+        uint8_t dest[MODBUS_MAX_PDU_LENGTH];
+        int count = 0;
+        for (int i = 0; i < runs; ++i) {
+            auto t0 = Clock::now();
+            const int32_t result = link_.Transact(0, 17, {}, reply_);
+            tool.ms.push_back(MsSince(t0));
+            if (result != lrOk) ++tool.failures;
+            tool.limitMs = AnsweredMs();
+
+            t0 = Clock::now();
+            count = modbus_report_slave_id(modbus_, sizeof dest, dest);
+            modbus.ms.push_back(MsSince(t0));
+            if (count <= 0) ++modbus.failures;
+        }
+        link_.SetSendDelay(sendDelay);
+        // Request: address, 17, CRC; reply: address, 17, byte count, data, CRC.
+        modbus.limitMs = (4 + 5 + std::max(count, 0)) * CharMs() + kTurnaroundMs;
+        results_.toolNoDelayMs = perf::Summarize(tool.ms).median;
+        results_.modbusMs = perf::Summarize(modbus.ms).median;
+        Keep(std::move(tool)).comparison = true;
+        Keep(std::move(modbus)).comparison = true;
+    }
+
+    Options options_;
+    vsim::LineServer server_;
+    modbus_t* modbus_ = nullptr;
+    TComPort port_;
+    TComPortClass link_;
+    TProgVEKClass record_;
+    ReplyBuffer reply_{};
+    int baud_;
+    int longestScan_ = 0;
+    SpeedResults results_;
+};
+
+void PrintRows(const std::vector<SpeedResults>& speeds) {
+    if (speeds.empty()) return;
+    const size_t n = speeds.front().measured.size();
+    for (size_t i = 0; i < n; ++i) {
+        for (const SpeedResults& speed : speeds) {
+            if (i >= speed.measured.size()) continue;
+            const Measured& m = speed.measured[i];
+            const perf::Summary s = perf::Summarize(m.ms);
+            const double ratio = s.median / m.limitMs;
+            const bool hasGoal = speed.baud == kGoalBaud && !m.comparison;
+            std::string limit = perf::Number(m.limitMs, 1) + " ms";
+            if (hasGoal) limit += " (goal ratio ≤ " + perf::Number(kWireGoal, 2) + ")";
+            std::string verdict = perf::Verdict(hasGoal, ratio <= kWireGoal);
+            if (m.failures) verdict = std::to_string(m.failures) + " runs FAILED";
+            perf::Row("line " + std::to_string(speed.baud) + ": " + m.measure,
+                      perf::Figure(s, s.median < 100 ? 2 : 1, "ms"), limit, perf::Ratio(ratio),
+                      verdict);
+        }
+    }
+    for (const SpeedResults& speed : speeds) {
+        const double ratio = speed.toolNoDelayMs / speed.modbusMs;
+        perf::Row("line " + std::to_string(speed.baud) + ": function 17, link / libmodbus",
+                  perf::Number(speed.toolNoDelayMs, 2) + " / " + perf::Number(speed.modbusMs, 2) +
+                      " ms (medians)",
+                  "goal: no slower than libmodbus (≤ 1, ±1 % noise)", perf::Ratio(ratio),
+                  perf::Verdict(true, ratio <= kModbusTolerance));
+    }
+    for (const SpeedResults& speed : speeds) {
+        for (const ProcessorShare& p : speed.processor) {
+            const double threadPct = 100 * p.threadS / p.wallS;
+            const double processPct = 100 * p.processS / p.wallS;
+            const std::string goal = "goal ≤ " + perf::Number(kProcessorGoalPercent, 1) + " %";
+            std::string perRead;
+            if (p.operations > 0)
+                perRead = ", " + perf::Number(1000 * p.threadS / p.operations, 2) + " ms a read";
+            perf::Row("line " + std::to_string(speed.baud) + ": " + p.measure,
+                      perf::Number(threadPct, 3) + " % of " + perf::Number(p.wallS, 1) + " s" +
+                          perRead + " (link thread; process with simulator " +
+                          perf::Number(processPct, 3) + " %)",
+                      goal, perf::Ratio(threadPct / kProcessorGoalPercent),
+                      perf::Verdict(true, threadPct <= kProcessorGoalPercent));
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0) {
+            options.quick = true;
+        } else {
+            std::fprintf(stderr, "usage: vek-bench-line [--quick]\n");
+            return 2;
+        }
+    }
+    // Nothing here should draw a message; if something does, it is told and answered.
+    SetMessageResponder([](const OperatorMessage& m) {
+        std::fprintf(stderr, "message: %s\n", m.text.c_str());
+        return m.defaultButton;
+    });
+
+    std::vector<SpeedResults> speeds;
+    try {
+        for (int baud : {9600, 115200}) {
+            std::fprintf(stderr, "line at %d bit/s\n", baud);
+            LineBench bench(baud, options);
+            speeds.push_back(bench.Run());
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vek-bench-line: %s\n", e.what());
+        return 1;
+    }
+    PrintRows(speeds);
+    return 0;
+}
