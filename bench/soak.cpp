@@ -80,8 +80,8 @@ enum FaultKind {
 };
 
 const char* const kFaultNames[kFaultKinds] = {
-    "silent",        "drop every 2nd reply", "short reply (header)", "short reply (body)",
-    "bad checksum",  "foreign function",     "device exception",     "split reply with gap",
+    "silent",         "drop every 2nd reply", "short reply (header)", "short reply (body)",
+    "bad checksum",   "foreign function",     "device exception",     "split reply with gap",
     "oversize block", "late reply",
 };
 

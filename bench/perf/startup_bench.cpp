@@ -25,13 +25,11 @@
 #include <vector>
 
 #include "line_server.h"
-#include "link/Obrport.h"
-#include "link/exchange_settings_dialog.h"
 #include "perf_table.h"
 #include "support/scripted_port.h"
 #include "ui/Obr_vek.h"
-#include "ui/Obrlistdevice.h"
 #include "ui/operator_message.h"
+#include "ui/tool_windows.h"
 #include "ui/vek_application.h"
 #include "virtual_device.h"
 
@@ -143,13 +141,8 @@ int Child(int argc, char** argv, int64_t startNs, int reads, int reportFd) {
         }
         return m.defaultButton;
     });
-    TForm1 form1;
-    TFormPort formPort(form1);
-    form1.FormPort = &formPort;
-    TFormNastr formNastr(form1.Link);
-    form1.FormNastr = &formNastr;
-    TFormDevice formDevice(form1.Link);
-    form1.FormDevice = &formDevice;
+    ToolWindows windows;
+    TForm1& form1 = windows.form1;
 
     vsim::ServerOptions serverOptions;
     serverOptions.baud = kReadBaud;

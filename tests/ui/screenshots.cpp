@@ -6,11 +6,9 @@
 #include <QTest>
 
 #include "line_server.h"
-#include "link/Obrport.h"
-#include "link/exchange_settings_dialog.h"
 #include "sim_control.h"
 #include "ui/Obr_vek.h"
-#include "ui/Obrlistdevice.h"
+#include "ui/tool_windows.h"
 #include "ui/vek_application.h"
 #include "ui_Obr_vek.h"
 #include "ui_Obrlistdevice.h"
@@ -35,13 +33,11 @@ int main(int argc, char** argv) {
     }
     QDir dir(QString::fromLocal8Bit(argv[1]));
     dir.mkpath(".");
-    TForm1 form1;
-    TFormPort formPort(form1);
-    form1.FormPort = &formPort;
-    TFormNastr formNastr(form1.Link);
-    form1.FormNastr = &formNastr;
-    TFormDevice formDevice(form1.Link);
-    form1.FormDevice = &formDevice;
+    ToolWindows windows;
+    TForm1& form1 = windows.form1;
+    auto& formPort = windows.formPort;
+    auto& formNastr = windows.formNastr;
+    auto& formDevice = windows.formDevice;
 
     bool ok = Save(form1, dir, "main-start");
     // The demonstration line: a ВЭК-02МЕ at 1 and a ВЭК-01МЕ at 2, read as an operator would.
