@@ -4,6 +4,7 @@
 #include <QLocale>
 
 #include "device/conversions.h"
+#include "link/wall_time.h"
 #include "ui/Obr_vek.h"
 #include "ui_Obr_vek.h"
 
@@ -90,6 +91,8 @@ void TForm1::InPortClick() {
     ShowStateIndicators();
     Record.DataRead = 1;
     Record.Changed = 0;
+    Trend.Add(WallNowMs(), Link.PortName, Record);
+    emit MeasurementsRead();
 }
 
 // A failed transaction stops polling, is reported while reports are on, and ends the read.

@@ -133,4 +133,5 @@ void TForm1::closeEvent(QCloseEvent* event) {
                          MessageButtons::Ok, MessageAnswer::Ok});
     Timer1.stop();
     Link.ClosePort();
+    CloseOwnWindows();
 }

@@ -82,6 +82,8 @@ class TComPortClass {
 
     // Waits the given time on the link's steady clock, sleeping instead of spinning.
     void WaitMs(int32_t ms);
+    // The clock the link waits on and stamps what its observer sees with.
+    LinkClock& Clock() const { return clock_; }
 
     // Frames a request from PayloadLength and RequestLength: 0, or lrBadFunction for a code
     // outside the permitted table or a length that does not fit the area (frame untouched).

@@ -4,24 +4,9 @@
 #include <cstdio>
 #include <sstream>
 
+#include "wall_time.h"
+
 namespace {
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-    std::string text;
-    char hex[4];
-    for (uint8_t b : bytes) {
-        std::snprintf(hex, sizeof hex, text.empty() ? "%02X" : " %02X", b);
-        text += hex;
-    }
-    return text;
-}
-
-std::string ByteText(const std::vector<uint8_t>& bytes, size_t index) {
-    if (index >= bytes.size()) return "--";
-    char hex[3];
-    std::snprintf(hex, sizeof hex, "%02X", bytes[index]);
-    return hex;
-}
 
 // Milliseconds with the given decimals, without the process locale.
 std::string Milliseconds(int64_t ns, int decimals) {
@@ -40,12 +25,35 @@ int64_t Nanoseconds(const std::string& text) {
 
 }  // namespace
 
+std::string ExchangeLog::HexBytes(const std::vector<uint8_t>& bytes) {
+    std::string text;
+    char hex[4];
+    for (uint8_t b : bytes) {
+        std::snprintf(hex, sizeof hex, text.empty() ? "%02X" : " %02X", b);
+        text += hex;
+    }
+    return text;
+}
+
+std::string ExchangeLog::ByteField(const ExchangeFrame& frame, size_t index) {
+    return index < frame.bytes.size() ? std::to_string(frame.bytes[index]) : "--";
+}
+
+int64_t ExchangeLog::WallMs(const ExchangeFrame& frame) const {
+    const int64_t ns = frame.timeNs + wallOffsetNs;
+    return ns / 1'000'000 - (ns % 1'000'000 < 0 ? 1 : 0);
+}
+
 std::string ExchangeLog::Verdict(const std::vector<uint8_t>& request,
                                  const std::vector<uint8_t>& reply) {
     if (reply.empty()) return "нет ответа";
     if (request.size() < 2 || reply[0] != request[0]) return "чужой адрес";
     if (reply.size() < 3) return "короткий ответ";
-    if (reply[1] == (request[1] | 0x80)) return "исключение " + ByteText(reply, 2);
+    if (reply[1] == (request[1] | 0x80)) {
+        char code[3];
+        std::snprintf(code, sizeof code, "%02X", reply[2]);
+        return std::string("исключение ") + code;
+    }
     if (reply[1] != request[1]) return "чужой ответ";
     const int32_t expected = TComPortClass::ExpectedReplyLength(
         request[1], static_cast<int32_t>(request.size()), reply[2]);
@@ -58,6 +66,7 @@ std::string ExchangeLog::Verdict(const std::vector<uint8_t>& request,
 
 void ExchangeLog::Add(ExchangeFrame frame) {
     if (paused) return;
+    ++added_;
     frames_.push_back(std::move(frame));
     while (frames_.size() > capacity_)
         frames_.pop_front();
@@ -99,8 +108,8 @@ void ExchangeLog::TransactionEnded(int64_t, int32_t, int32_t) {
 void ExchangeLog::Save(std::ostream& out) const {
     for (const ExchangeFrame& f : frames_) {
         const bool request = f.direction == ExchangeFrame::Direction::Request;
-        out << Milliseconds(f.timeNs, 3) << '\t' << (request ? "->" : "<-") << '\t'
-            << ByteText(f.bytes, 0) << '\t' << ByteText(f.bytes, 1) << '\t' << Hex(f.bytes);
+        out << WallTimeText(WallMs(f)) << '\t' << (request ? "->" : "<-") << '\t' << ByteField(f, 0)
+            << '\t' << ByteField(f, 1) << '\t' << HexBytes(f.bytes);
         if (!request) out << '\t' << f.verdict << '\t' << Milliseconds(f.replyNs, 3);
         out << '\n';
     }
@@ -115,8 +124,10 @@ std::vector<ExchangeFrame> ExchangeLog::Load(std::istream& in) {
         for (std::string field; std::getline(split, field, '\t');)
             fields.push_back(field);
         if (fields.size() < 5 || (fields[1] != "->" && fields[1] != "<-")) continue;
+        const std::optional<int64_t> wallMs = ParseWallTime(fields[0]);
+        if (!wallMs) continue;
         ExchangeFrame f;
-        f.timeNs = Nanoseconds(fields[0]);
+        f.timeNs = *wallMs * 1'000'000;
         f.direction =
             fields[1] == "->" ? ExchangeFrame::Direction::Request : ExchangeFrame::Direction::Reply;
         std::stringstream hex(fields[4]);

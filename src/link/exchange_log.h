@@ -30,15 +30,26 @@ class ExchangeLog final : public LinkObserver {
 
     // While paused, nothing is recorded.
     bool paused = false;
+    // Added to a time of the link's clock, gives the system clock's time since the epoch.
+    int64_t wallOffsetNs = 0;
 
     const std::deque<ExchangeFrame>& Frames() const { return frames_; }
+    // Frames recorded since the log was made, cleared ones and dropped ones included.
+    uint64_t Added() const { return added_; }
     void Clear() { frames_.clear(); }
 
-    // One line a frame, fields separated by tabs: the time in ms on the link's clock, the
+    // The time of day of a frame, in milliseconds since the epoch.
+    int64_t WallMs(const ExchangeFrame& frame) const;
+    // The address and function bytes of a frame in decimal, "--" where the frame is too short.
+    static std::string ByteField(const ExchangeFrame& frame, size_t index);
+    static std::string HexBytes(const std::vector<uint8_t>& bytes);
+
+    // One line a frame, fields separated by tabs: the local time with milliseconds, the
     // direction ("->" request, "<-" reply), address, function, the bytes in hex, and for a
     // reply its verdict and its time after the request in ms.
     void Save(std::ostream& out) const;
-    // Reads what Save wrote; nothing on a line that is not a frame.
+    // Reads what Save wrote, with the times in nanoseconds since the epoch; nothing on a line
+    // that is not a frame.
     static std::vector<ExchangeFrame> Load(std::istream& in);
 
     // The verdict on a reply read for a request.
@@ -55,6 +66,7 @@ class ExchangeLog final : public LinkObserver {
     void FinishReply();
 
     size_t capacity_;
+    uint64_t added_ = 0;
     std::deque<ExchangeFrame> frames_;
     std::vector<uint8_t> request_;
     std::optional<ExchangeFrame> reply_;  // being read

@@ -7,6 +7,8 @@
 
 #include "operator_message.h"
 #include "ui/Obrlistdevice.h"
+#include "ui/exchange_monitor.h"
+#include "ui/trend_window.h"
 #include "ui_Obr_vek.h"
 
 TForm1::TForm1(std::unique_ptr<ComPortBackend> backend, LinkClock& clock, QWidget* parent)
@@ -42,6 +44,8 @@ void TForm1::SetUpActions() {
     ui->AListDevice->setIcon(s->standardIcon(QStyle::SP_FileDialogDetailedView));
     ui->MListDevice->setIcon(ui->AListDevice->icon());
     ui->AParol->setIcon(s->standardIcon(QStyle::SP_MessageBoxWarning));
+    ui->MMonitor->setIcon(s->standardIcon(QStyle::SP_FileDialogContentsView));
+    ui->MTrend->setIcon(s->standardIcon(QStyle::SP_MediaPlay));
 
     connect(ui->AInPort, &QAction::triggered, this, &TForm1::InPortClick);
     connect(ui->AOutPort, &QAction::triggered, this, &TForm1::OutPortClick);
@@ -49,6 +53,8 @@ void TForm1::SetUpActions() {
     connect(ui->AListDevice, &QAction::triggered, this, &TForm1::ListDeviceClick);
     connect(ui->MListDevice, &QAction::triggered, this, &TForm1::ListDeviceClick);
     connect(ui->AParol, &QAction::triggered, this, &TForm1::N4ParolClick);
+    connect(ui->MMonitor, &QAction::triggered, this, &TForm1::MonitorClick);
+    connect(ui->MTrend, &QAction::triggered, this, &TForm1::TrendClick);
     connect(ui->BtnPuskTimer, &QPushButton::clicked, this, &TForm1::BtnPuskTimerClick);
     connect(&Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(ui->CBoxUstr, &QComboBox::activated, this, &TForm1::CBoxUstrClick);
@@ -132,4 +138,32 @@ void TForm1::ListDeviceClick() {
     if (!FormDevice) return;
     OperationUnderWay underWay(*this);
     FormDevice->exec();
+}
+
+namespace {
+
+void ShowOnTop(QWidget& window) {
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+}  // namespace
+
+void TForm1::MonitorClick() {
+    if (!monitor_) monitor_ = std::make_unique<ExchangeMonitor>(Link, this);
+    ShowOnTop(*monitor_);
+}
+
+void TForm1::TrendClick() {
+    if (!trendWindow_) {
+        trendWindow_ = std::make_unique<TrendWindow>(Trend, this);
+        connect(this, &TForm1::MeasurementsRead, trendWindow_.get(), &TrendWindow::Refresh);
+    }
+    ShowOnTop(*trendWindow_);
+}
+
+void TForm1::CloseOwnWindows() {
+    if (monitor_) monitor_->close();
+    if (trendWindow_) trendWindow_->close();
 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "device/Obrnastr.h"
+#include "device/measurement_trend.h"
 #include "link/Comportclass.h"
 #include "link/Cport.h"
 #include "ui/operator_message.h"
@@ -15,6 +16,8 @@
 class TFormPort;
 class TFormNastr;
 class TFormDevice;
+class ExchangeMonitor;
+class TrendWindow;
 class QCloseEvent;
 class QComboBox;
 class QKeyEvent;
@@ -39,6 +42,8 @@ class TForm1 : public QMainWindow {
     TComPort ComPort1;
     TComPortClass Link;
     TProgVEKClass Record;
+    // The values of every completed read, for the trend window.
+    MeasurementTrend Trend;
 
     std::unique_ptr<Ui::TForm1> ui;
     QTimer Timer1;
@@ -57,10 +62,17 @@ class TForm1 : public QMainWindow {
     // The write; true once the device has confirmed the block.
     bool OutPortClick();
     void ListDeviceClick();
+    // The exchange monitor and the trend: windows of their own, made at their first opening.
+    void MonitorClick();
+    void TrendClick();
     void N4ParolClick();
     void BtnPuskTimerClick();
     void Timer1Timer();
     void CBoxUstrClick(int index);
+
+  signals:
+    // A read has completed and its values are shown.
+    void MeasurementsRead();
 
   public:
     // Stops polling the way its start/stop button does, when it runs.
@@ -84,6 +96,8 @@ class TForm1 : public QMainWindow {
     void SetUpActions();
     void KeepDeviceLineInPlace();
     void CentreOnScreen();
+    // The monitor and the trend belong to this window: the tool ends with it.
+    void CloseOwnWindows();
 
     // Editing rules.
     void SetUpEditingRules();
@@ -138,4 +152,8 @@ class TForm1 : public QMainWindow {
     bool closing_ = false;
     // Set when the port has failed: the close offers no write that could only fail too.
     bool portLost_ = false;
+
+    // Declared after the link: they go first, the monitor taking its observer off the link.
+    std::unique_ptr<ExchangeMonitor> monitor_;
+    std::unique_ptr<TrendWindow> trendWindow_;
 };

@@ -356,8 +356,13 @@ TEST(MainWindowForm, MenuBarHoldsThePortMenuAndHidesThePasswordMenu) {
     EXPECT_EQ(ui.N2Port->title(), "Порт        ");
     EXPECT_EQ(ui.MainMenu1->actions(), QList<QAction*>{ui.N2Port->menuAction()});
     // MPortInput, N2 and N1 are the port menu's entries of AInPort, AOutPort and APort.
-    EXPECT_EQ(ui.N2Port->actions(),
+    // The tool's own windows follow, set apart.
+    const QList<QAction*> items = ui.N2Port->actions();
+    ASSERT_EQ(items.size(), 7);
+    EXPECT_EQ(items.mid(0, 4),
               (QList<QAction*>{ui.AInPort, ui.AOutPort, ui.APort, ui.MListDevice}));
+    EXPECT_TRUE(items[4]->isSeparator());
+    EXPECT_EQ(items.mid(5), (QList<QAction*>{ui.MMonitor, ui.MTrend}));
 
     EXPECT_EQ(ui.Parol->title(), "                Пароль");
     EXPECT_EQ(ui.Parol->actions(), QList<QAction*>{ui.N4});
@@ -462,8 +467,9 @@ TEST(MainWindow, ControlsStandStillAndCarryTheirHintsAndIcons) {
     EXPECT_EQ(tooltipOf("ToolButton5"), "");
     EXPECT_EQ(tooltipOf("ToolButton3"), ui.APort->toolTip());  // where a hint is, it shows
     EXPECT_EQ(form1.createPopupMenu(), nullptr);
-    for (QAction* item : ui.N2Port->actions())
-        EXPECT_FALSE(item->icon().isNull()) << item->text().toStdString();
+    for (QAction* item : ui.N2Port->actions()) {
+        EXPECT_TRUE(item->isSeparator() || !item->icon().isNull()) << item->text().toStdString();
+    }
 }
 
 }  // namespace

@@ -1,0 +1,61 @@
+#include "wall_time.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+std::tm LocalTime(std::time_t seconds) {
+    std::tm parts{};
+#ifdef _WIN32
+    localtime_s(&parts, &seconds);
+#else
+    localtime_r(&seconds, &parts);
+#endif
+    return parts;
+}
+
+// Floor division: times before the epoch keep their milliseconds in 0..999.
+int64_t FloorDiv(int64_t a, int64_t b) {
+    return a / b - (a % b < 0 ? 1 : 0);
+}
+
+}  // namespace
+
+int64_t WallNowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+std::string WallTimeText(int64_t msSinceEpoch) {
+    const int64_t seconds = FloorDiv(msSinceEpoch, 1000);
+    const std::tm t = LocalTime(static_cast<std::time_t>(seconds));
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.tm_year + 1900,
+                  t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec,
+                  static_cast<int>(msSinceEpoch - seconds * 1000));
+    return text;
+}
+
+std::optional<int64_t> ParseWallTime(std::string_view text) {
+    if (text.size() != 23) return std::nullopt;
+    int year, month, day, hour, minute, second, ms, used = 0;
+    const std::string whole(text);
+    if (std::sscanf(whole.c_str(), "%4d-%2d-%2d %2d:%2d:%2d.%3d%n", &year, &month, &day, &hour,
+                    &minute, &second, &ms, &used) != 7 ||
+        used != 23) {
+        return std::nullopt;
+    }
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    const std::time_t seconds = std::mktime(&t);
+    if (seconds == static_cast<std::time_t>(-1)) return std::nullopt;
+    return static_cast<int64_t>(seconds) * 1000 + ms;
+}
