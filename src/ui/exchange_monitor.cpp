@@ -85,7 +85,7 @@ ExchangeMonitor::ExchangeMonitor(TComPortClass& link, QWidget* owner)
     : QWidget(owner, Qt::Window), link_(link), model_(new FrameModel(log_, this)) {
     setObjectName("FormMonitor");
     setWindowTitle("Монитор обмена");
-    resize(760, 480);
+    resize(920, 480);
 
     BtnPause = new QPushButton("Пауза", this);
     BtnPause->setObjectName("BtnPause");
@@ -107,9 +107,16 @@ ExchangeMonitor::ExchangeMonitor(TComPortClass& link, QWidget* owner)
     FrameView->setAlternatingRowColors(true);
     FrameView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     FrameView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    const int widths[] = {100, 80, 50, 60, 250, 170};
-    for (int column = 0; column < 6; ++column)
-        FrameView->header()->resizeSection(column, widths[column]);
+    // Every column but the bytes as wide as its longest text; the bytes take the rest.
+    const QFontMetrics fm(FrameView->font());
+    const char* const widest[] = {"00:00:00.000",   "→ запрос", "Адрес",
+                                  "Функция",        "",         "ошибка контрольной суммы",
+                                  "Ответ через, мс"};
+    QHeaderView* header = FrameView->header();
+    header->setStretchLastSection(false);
+    for (int column = 0; column < 7; ++column)
+        header->resizeSection(column, fm.horizontalAdvance(QString::fromUtf8(widest[column])) + 16);
+    header->setSectionResizeMode(4, QHeaderView::Stretch);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(BtnPause);

@@ -1,14 +1,20 @@
 // Renders the main window and each dialog to PNG files, for a person to look at: start
 // state, the window after reading the simulator's two-channel and one-channel devices, the
-// two settings dialogs and the device list.
+// two settings dialogs, the device list, and the exchange monitor and the trend after
+// half a minute of polling with a bad-checksum fault on the way.
 // Usage: vek_screenshots OUTPUT_DIR (the platform is offscreen unless one is given).
+#include <QComboBox>
 #include <QDir>
 #include <QTest>
+#include <QTreeView>
+#include <cmath>
 
 #include "line_server.h"
 #include "sim_control.h"
 #include "ui/Obr_vek.h"
+#include "ui/exchange_monitor.h"
 #include "ui/tool_windows.h"
+#include "ui/trend_window.h"
 #include "ui/vek_application.h"
 #include "ui_Obr_vek.h"
 #include "ui_Obrlistdevice.h"
@@ -61,5 +67,42 @@ int main(int argc, char** argv) {
     formDevice.ui->CBoxUstr->setCurrentIndex(1);
     formDevice.Button1Click();
     ok = Save(formDevice, dir, "device-list") && ok;
+
+    // Polling the two-channel device while its pressures move; one tick meets a bad checksum,
+    // and polling is started again. Its message goes to the standard error stream.
+    SetMessageResponder({});
+    form1.MonitorClick();
+    form1.TrendClick();
+    auto* trend = form1.findChild<TrendWindow*>("FormTrend");
+    trend->CBoxSpan->setCurrentIndex(0);  // the last minute
+    trend->Refresh();
+    form1.ui->CBoxUstr->setCurrentIndex(0);
+    form1.CBoxUstrClick(0);
+    form1.InPortClick();
+    form1.BtnPuskTimerClick();
+    // The window's own polling, every 3 s.
+    for (int tick = 0; tick < 12; ++tick) {
+        server.WithLine([&](vsim::VirtualLine& line) {
+            vsim::VirtualDevice* d = line.Find(1);
+            d->SetPressure(1, 50 + 30 * std::sin(tick / 2.0));
+            d->SetPressure(2, 20 + tick * 4.5);
+            d->faults.badCrc = tick == 7;
+        });
+        if (!form1.Timer1.isActive()) form1.BtnPuskTimerClick();  // the failure stopped it
+        QTest::qWait(3000);
+    }
+    form1.BtnPuskTimerClick();
+    auto* monitor = form1.findChild<ExchangeMonitor*>("FormMonitor");
+    monitor->Refresh();
+    // The failed tick in view.
+    QAbstractItemModel* frames = monitor->FrameView->model();
+    for (int row = 0; row < frames->rowCount(); ++row) {
+        if (frames->index(row, 5).data().toString() == "ошибка контрольной суммы") {
+            monitor->FrameView->scrollTo(frames->index(row + 8, 0));
+            break;
+        }
+    }
+    ok = Save(*monitor, dir, "exchange-monitor") && ok;
+    ok = Save(*trend, dir, "trend") && ok;
     return ok ? 0 : 1;
 }
