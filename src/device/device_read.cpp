@@ -4,7 +4,7 @@
 #include <QLocale>
 
 #include "device/conversions.h"
-#include "link/wall_time.h"
+#include "link/saved_text.h"
 #include "ui/Obr_vek.h"
 #include "ui_Obr_vek.h"
 

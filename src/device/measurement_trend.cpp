@@ -3,10 +3,9 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
-#include <sstream>
 
 #include "device/conversions.h"
-#include "link/wall_time.h"
+#include "link/saved_text.h"
 
 namespace {
 
@@ -77,11 +76,7 @@ std::vector<TrendSample> MeasurementTrend::LoadCsv(std::istream& in) {
     std::vector<TrendSample> samples;
     std::string line;
     while (std::getline(in, line)) {
-        std::vector<std::string> fields;
-        std::stringstream split(line);
-        for (std::string field; std::getline(split, field, ',');)
-            fields.push_back(field);
-        if (line.ends_with(',')) fields.emplace_back();
+        const std::vector<std::string> fields = SplitFields(line, ',');
         if (fields.size() != 9) continue;
         const std::optional<int64_t> timeMs = ParseWallTime(fields[0]);
         if (!timeMs) continue;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "wall_time.h"
+#include "saved_text.h"
 
 namespace {
 
@@ -119,10 +119,7 @@ std::vector<ExchangeFrame> ExchangeLog::Load(std::istream& in) {
     std::vector<ExchangeFrame> frames;
     std::string line;
     while (std::getline(in, line)) {
-        std::vector<std::string> fields;
-        std::stringstream split(line);
-        for (std::string field; std::getline(split, field, '\t');)
-            fields.push_back(field);
+        const std::vector<std::string> fields = SplitFields(line, '\t');
         if (fields.size() < 5 || (fields[1] != "->" && fields[1] != "<-")) continue;
         const std::optional<int64_t> wallMs = ParseWallTime(fields[0]);
         if (!wallMs) continue;

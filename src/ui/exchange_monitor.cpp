@@ -16,7 +16,7 @@
 #include <sstream>
 
 #include "link/Comportclass.h"
-#include "link/wall_time.h"
+#include "link/saved_text.h"
 #include "ui/operator_message.h"
 
 // The log's frames as rows; the row count changes only on Refresh, so a frame recorded

@@ -22,16 +22,6 @@ namespace {
 
 using Direction = ExchangeFrame::Direction;
 
-std::string Hex(const std::vector<uint8_t>& bytes) {
-    std::string text;
-    char hex[4];
-    for (uint8_t b : bytes) {
-        std::snprintf(hex, sizeof hex, " %02X", b);
-        text += hex;
-    }
-    return text;
-}
-
 class LineViews : public WindowOnLine {
   public:
     LineViews() {
@@ -79,9 +69,10 @@ TEST_F(LineViews, MonitorListsWhatTheLineCarried) {
     std::vector<std::string> seen;
     std::string verdicts;  // a letter a reply: o right, c checksum error, n none
     for (const ExchangeFrame& f : frames) {
-        if (f.direction == Direction::Request) seen.push_back("rx" + Hex(f.bytes));
+        if (f.direction == Direction::Request)
+            seen.push_back("rx " + ExchangeLog::HexBytes(f.bytes));
         if (f.direction == Direction::Reply && !f.bytes.empty())
-            seen.push_back("tx" + Hex(f.bytes));
+            seen.push_back("tx " + ExchangeLog::HexBytes(f.bytes));
         if (f.direction == Direction::Reply) {
             verdicts += f.verdict == "ответ верен"                ? 'o'
                         : f.verdict == "ошибка контрольной суммы" ? 'c'

@@ -1,8 +1,9 @@
-#include "wall_time.h"
+#include "saved_text.h"
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <sstream>
 
 namespace {
 
@@ -22,6 +23,15 @@ int64_t FloorDiv(int64_t a, int64_t b) {
 }
 
 }  // namespace
+
+std::vector<std::string> SplitFields(const std::string& line, char separator) {
+    std::vector<std::string> fields;
+    std::stringstream split(line);
+    for (std::string field; std::getline(split, field, separator);)
+        fields.push_back(field);
+    if (!line.empty() && line.back() == separator) fields.emplace_back();
+    return fields;
+}
 
 int64_t WallNowMs() {
     using namespace std::chrono;

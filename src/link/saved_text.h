@@ -1,0 +1,20 @@
+// What the files the tool saves are made of: lines of fields, and the time of day as local
+// time with milliseconds, "YYYY-MM-DD HH:MM:SS.mmm", readable by a person and by a script.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The fields of a line between separators; a line that ends with one ends with an empty
+// field.
+std::vector<std::string> SplitFields(const std::string& line, char separator);
+
+// Milliseconds since the epoch of the system clock.
+int64_t WallNowMs();
+
+std::string WallTimeText(int64_t msSinceEpoch);
+// What WallTimeText wrote, back in milliseconds since the epoch; none for any other text.
+std::optional<int64_t> ParseWallTime(std::string_view text);
