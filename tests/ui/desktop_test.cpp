@@ -54,10 +54,14 @@ TEST_F(X11Desktop, TitlesAreExactlyTheCaptions) {
     form1.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form1));
     EXPECT_EQ(WindowSystemTitle(form1), "Сервисная программа ВЭК");
-    const std::pair<QDialog*, QString> dialogs[] = {
+    form1.MonitorClick();
+    form1.TrendClick();
+    const std::pair<QWidget*, QString> dialogs[] = {
         {&formPort, "Настройка СОМ-порта"},
         {&formNastr, formNastr.windowTitle()},
         {&formDevice, "Список подключенных устройств"},
+        {form1.findChild<QWidget*>("FormMonitor"), "Монитор обмена"},
+        {form1.findChild<QWidget*>("FormTrend"), "Тренд измерений"},
     };
     for (auto [dialog, caption] : dialogs) {
         dialog->show();
