@@ -158,11 +158,12 @@ TEST_F(LineViews, TrendTakesEveryReadAsShown) {
     struct Step {
         int device;
         double kpa1, kpa2;  // put on the inputs before the read
-        bool fails;
+        bool fails;         // every reply with a bad checksum
+        int dropEvery = 0;  // every Nth reply lost: the resends carry the read through
     };
     const Step steps[] = {
-        {1, 30, 70, false}, {1, 45.5, 60, false}, {1, 45.5, 60, true},  // bad checksum
-        {1, 90, 20, false}, {2, 40, 0, false},  // the one-channel device: a new trend
+        {1, 30, 70, false},    {1, 45.5, 60, false}, {1, 45.5, 60, true},  // bad checksum
+        {1, 90, 20, false, 2}, {2, 40, 0, false},  // the one-channel device: a new trend
         {2, 55, 0, false},
     };
     const auto& samples = form1.Trend.Samples();
@@ -180,6 +181,7 @@ TEST_F(LineViews, TrendTakesEveryReadAsShown) {
             d.SetPressure(1, s.kpa1);
             if (d.Channels() == 2) d.SetPressure(2, s.kpa2);
             d.faults.badCrc = s.fails;
+            d.faults.dropEvery = s.dropEvery;
         });
         form1.Timer1Timer();
         if (s.fails) {
