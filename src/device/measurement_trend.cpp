@@ -55,7 +55,6 @@ void MeasurementTrend::Add(int64_t timeMs, const std::string& port, const TProgV
                             samples_.back().typeCode == s.typeCode;
     if (!sameSource) samples_.clear();
     port_ = port;
-    ++added_;
     samples_.push_back(s);
     while (samples_.size() > capacity_)
         samples_.pop_front();

@@ -41,8 +41,6 @@ class MeasurementTrend {
     void Add(int64_t timeMs, const std::string& port, const TProgVEKClass& record);
     const std::deque<TrendSample>& Samples() const { return samples_; }
     const std::string& Port() const { return port_; }
-    // Samples added since the trend was made, cleared and dropped ones included.
-    uint64_t Added() const { return added_; }
     void Clear() { samples_.clear(); }
 
     // Comma-separated, a heading line first: time, device number (1-based), model, kPa and %
@@ -55,7 +53,6 @@ class MeasurementTrend {
 
   private:
     size_t capacity_;
-    uint64_t added_ = 0;
     std::string port_;
     std::deque<TrendSample> samples_;
 };
