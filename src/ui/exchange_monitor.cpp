@@ -54,6 +54,10 @@ class ExchangeMonitor::FrameModel final : public QAbstractTableModel {
             (index.column() == 2 || index.column() == 3 || index.column() == 6)) {
             return int(Qt::AlignRight | Qt::AlignVCenter);
         }
+        // A long frame's bytes are cut off in the list: its hint shows them whole.
+        if (role == Qt::ToolTipRole && index.column() == 4) {
+            return QString::fromStdString(ExchangeLog::HexBytes(f.bytes));
+        }
         if (role != Qt::DisplayRole) return {};
         switch (index.column()) {
             case 0:

@@ -105,6 +105,7 @@ TEST_F(LineViews, MonitorListsWhatTheLineCarried) {
                   QColor(0xcc, 0, 0));
         EXPECT_EQ(model->index(row, 2).data().toString(), "1");
         EXPECT_EQ(model->index(row, 3).data().toString(), "17");
+        EXPECT_EQ(model->index(row, 4).data(Qt::ToolTipRole), model->index(row, 4).data());
         ++bad;
     }
     EXPECT_EQ(bad, std::count(verdicts.begin(), verdicts.end(), 'c'));
