@@ -101,7 +101,10 @@ class TrendWindow::Plot final : public QWidget {
 
         // Grid and scales.
         painter.setPen(QColor(0xdd, 0xdd, 0xdd));
-        for (double v = low; v <= high + step / 2; v += step) {
+        // Counted, not summed: a step below the values' precision cannot make it endless.
+        const int marks = std::min(20, static_cast<int>(std::lround((high - low) / step)));
+        for (int mark = 0; mark <= marks; ++mark) {
+            const double v = low + mark * step;
             painter.setPen(QColor(0xdd, 0xdd, 0xdd));
             painter.drawLine(QPointF(area.left(), y(v)), QPointF(area.right(), y(v)));
             painter.setPen(Qt::black);
