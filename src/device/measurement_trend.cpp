@@ -18,16 +18,9 @@ double Kpa(int32_t code, const TProgVEKClass& r, int channel) {
     return kpa ? static_cast<double>(*kpa) : kNoValue;
 }
 
-std::string Number(double value) {
-    if (std::isnan(value)) return "";
-    char text[32];
-    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
-
-double ParseNumber(const std::string& text) {
-    double value = kNoValue;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
+// Empty where there is no value.
+std::string Text(double value) {
+    return std::isnan(value) ? std::string() : NumberText(value);
 }
 
 }  // namespace
@@ -66,8 +59,8 @@ void MeasurementTrend::SaveCsv(std::ostream& out) const {
     for (const TrendSample& s : samples_) {
         out << WallTimeText(s.timeMs) << ',' << s.deviceNumber + 1 << ',' << s.ModelName();
         for (int ch = 0; ch < 2; ++ch)
-            out << ',' << Number(s.kpa[ch]) << ',' << Number(s.percent[ch]);
-        out << ',' << Number(s.setpointPercent[0]) << ',' << Number(s.setpointPercent[1]) << '\n';
+            out << ',' << Text(s.kpa[ch]) << ',' << Text(s.percent[ch]);
+        out << ',' << Text(s.setpointPercent[0]) << ',' << Text(s.setpointPercent[1]) << '\n';
     }
 }
 

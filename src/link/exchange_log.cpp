@@ -1,29 +1,11 @@
 #include "exchange_log.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 
 #include "saved_text.h"
-
-namespace {
-
-// Milliseconds with the given decimals, without the process locale.
-std::string Milliseconds(int64_t ns, int decimals) {
-    char text[32];
-    const auto end = std::to_chars(text, text + sizeof text, static_cast<double>(ns) / 1e6,
-                                   std::chars_format::fixed, decimals);
-    return std::string(text, end.ptr);
-}
-
-// A number written by Milliseconds, in nanoseconds; 0 when it is none.
-int64_t Nanoseconds(const std::string& text) {
-    double ms = 0;
-    std::from_chars(text.data(), text.data() + text.size(), ms);
-    return static_cast<int64_t>(ms * 1e6 + 0.5);
-}
-
-}  // namespace
 
 std::string ExchangeLog::HexBytes(const std::vector<uint8_t>& bytes) {
     std::string text;
@@ -40,8 +22,7 @@ std::string ExchangeLog::ByteField(const ExchangeFrame& frame, size_t index) {
 }
 
 int64_t ExchangeLog::WallMs(const ExchangeFrame& frame) const {
-    const int64_t ns = frame.timeNs + wallOffsetNs;
-    return ns / 1'000'000 - (ns % 1'000'000 < 0 ? 1 : 0);
+    return (frame.timeNs + wallOffsetNs) / 1'000'000;
 }
 
 std::string ExchangeLog::Verdict(const std::vector<uint8_t>& request,
@@ -110,7 +91,8 @@ void ExchangeLog::Save(std::ostream& out) const {
         const bool request = f.direction == ExchangeFrame::Direction::Request;
         out << WallTimeText(WallMs(f)) << '\t' << (request ? "->" : "<-") << '\t' << ByteField(f, 0)
             << '\t' << ByteField(f, 1) << '\t' << HexBytes(f.bytes);
-        if (!request) out << '\t' << f.verdict << '\t' << Milliseconds(f.replyNs, 3);
+        if (!request)
+            out << '\t' << f.verdict << '\t' << NumberText(static_cast<double>(f.replyNs) / 1e6, 3);
         out << '\n';
     }
 }
@@ -135,7 +117,8 @@ std::vector<ExchangeFrame> ExchangeLog::Load(std::istream& in) {
         }
         if (fields.size() >= 7) {
             f.verdict = fields[5];
-            f.replyNs = Nanoseconds(fields[6]);
+            const double ms = ParseNumber(fields[6]);
+            f.replyNs = std::isnan(ms) ? 0 : std::llround(ms * 1e6);
         }
         frames.push_back(std::move(f));
     }

@@ -1,8 +1,10 @@
 #include "saved_text.h"
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <sstream>
 
 namespace {
@@ -31,6 +33,20 @@ std::vector<std::string> SplitFields(const std::string& line, char separator) {
         fields.push_back(field);
     if (!line.empty() && line.back() == separator) fields.emplace_back();
     return fields;
+}
+
+std::string NumberText(double value, int decimals) {
+    char text[64];
+    const auto end = decimals < 0 ? std::to_chars(text, text + sizeof text, value)
+                                  : std::to_chars(text, text + sizeof text, value,
+                                                  std::chars_format::fixed, decimals);
+    return end.ec == std::errc() ? std::string(text, end.ptr) : std::string();
+}
+
+double ParseNumber(std::string_view text) {
+    double value = std::numeric_limits<double>::quiet_NaN();
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
 }
 
 int64_t WallNowMs() {

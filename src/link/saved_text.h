@@ -1,5 +1,6 @@
-// What the files the tool saves are made of: lines of fields, and the time of day as local
-// time with milliseconds, "YYYY-MM-DD HH:MM:SS.mmm", readable by a person and by a script.
+// What the files the tool saves are made of: lines of fields, numbers with a point whatever
+// the locale, and the time of day as local time with milliseconds, "YYYY-MM-DD
+// HH:MM:SS.mmm", readable by a person and by a script.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,12 @@
 // The fields of a line between separators; a line that ends with one ends with an empty
 // field.
 std::vector<std::string> SplitFields(const std::string& line, char separator);
+
+// A number with a point and no locale: `decimals` places, or with -1 the fewest digits that
+// read back exactly.
+std::string NumberText(double value, int decimals = -1);
+// What NumberText wrote; NaN for a text that is not a number.
+double ParseNumber(std::string_view text);
 
 // Milliseconds since the epoch of the system clock.
 int64_t WallNowMs();

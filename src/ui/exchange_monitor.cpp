@@ -1,7 +1,6 @@
 #include "exchange_monitor.h"
 
 #include <QAbstractTableModel>
-#include <QDateTime>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -15,6 +14,7 @@
 #include <QVBoxLayout>
 #include <sstream>
 
+#include "device/conversions.h"
 #include "link/Comportclass.h"
 #include "link/saved_text.h"
 #include "ui/operator_message.h"
@@ -61,7 +61,7 @@ class ExchangeMonitor::FrameModel final : public QAbstractTableModel {
         if (role != Qt::DisplayRole) return {};
         switch (index.column()) {
             case 0:
-                return QDateTime::fromMSecsSinceEpoch(log_.WallMs(f)).toString("HH:mm:ss.zzz");
+                return QString::fromStdString(WallTimeText(log_.WallMs(f)).substr(11));  // no date
             case 1:
                 return reply ? QStringLiteral("← ответ") : QStringLiteral("→ запрос");
             case 2:
@@ -74,8 +74,8 @@ class ExchangeMonitor::FrameModel final : public QAbstractTableModel {
                 return QString::fromStdString(f.verdict);
             case 6:
                 if (!reply || f.bytes.empty()) return {};
-                return QString::number(static_cast<double>(f.replyNs) / 1e6, 'f', 1)
-                    .replace('.', QLocale().decimalPoint());
+                return QString::fromStdString(FixedText(static_cast<double>(f.replyNs) / 1e6, 1,
+                                                        QLocale().decimalPoint().toStdString()));
         }
         return {};
     }

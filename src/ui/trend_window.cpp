@@ -1,7 +1,6 @@
 #include "trend_window.h"
 
 #include <QComboBox>
-#include <QDateTime>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,6 +12,8 @@
 #include <cmath>
 #include <sstream>
 
+#include "device/conversions.h"
+#include "link/saved_text.h"
 #include "ui/exchange_monitor.h"
 
 namespace {
@@ -31,7 +32,8 @@ double RoundStep(double range, int count) {
 
 QString AxisNumber(double value, double step) {
     const int decimals = step >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step)));
-    return QString::number(value, 'f', decimals).replace('.', QLocale().decimalPoint());
+    return QString::fromStdString(
+        FixedText(value, decimals, QLocale().decimalPoint().toStdString()));
 }
 
 }  // namespace
@@ -116,7 +118,7 @@ class TrendWindow::Plot final : public QWidget {
             painter.setPen(QColor(0xdd, 0xdd, 0xdd));
             painter.drawLine(QPointF(x(t), area.top()), QPointF(x(t), area.bottom()));
             painter.setPen(Qt::black);
-            const QString text = QDateTime::fromMSecsSinceEpoch(t).toString("HH:mm:ss");
+            const QString text = QString::fromStdString(WallTimeText(t).substr(11, 8));
             painter.drawText(QRectF(x(t) - 40, area.bottom() + 3, 80, fm.height()),
                              Qt::AlignHCenter, text);
         }
