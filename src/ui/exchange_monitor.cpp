@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -17,7 +16,7 @@
 #include "device/conversions.h"
 #include "link/Comportclass.h"
 #include "link/saved_text.h"
-#include "ui/operator_message.h"
+#include "ui/saved_file.h"
 
 // The log's frames as rows; the row count changes only on Refresh, so a frame recorded
 // meanwhile is not shown half-way.
@@ -163,20 +162,6 @@ void ExchangeMonitor::Refresh() {
     }
     LabCount->setText(
         QString("Кадров: %1 (хранятся последние %2)").arg(rows).arg(ExchangeLog::kDefaultCapacity));
-}
-
-bool SaveTextFile(const QString& path, const std::string& text) {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) &&
-        file.write(text.data(), static_cast<qint64>(text.size())) ==
-            static_cast<qint64>(text.size()) &&
-        file.commit()) {
-        return true;
-    }
-    ShowOperatorMessage({"Не удалось записать файл\n" + path.toStdString() + "\n" +
-                             file.errorString().toStdString(),
-                         kProgramTitle, MessageIcon::Error, MessageButtons::Ok, MessageAnswer::Ok});
-    return false;
 }
 
 bool ExchangeMonitor::SaveTo(const QString& path) {

@@ -14,10 +14,6 @@ class QPushButton;
 class QTreeView;
 class TComPortClass;
 
-// Writes a whole text file, or nothing: false, with a message naming the file and the cause,
-// when it cannot.
-bool SaveTextFile(const QString& path, const std::string& text);
-
 class ExchangeMonitor : public QWidget {
     Q_OBJECT
   public:

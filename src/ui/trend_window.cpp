@@ -14,7 +14,7 @@
 
 #include "device/conversions.h"
 #include "link/saved_text.h"
-#include "ui/exchange_monitor.h"
+#include "ui/saved_file.h"
 
 namespace {
 
