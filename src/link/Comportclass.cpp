@@ -214,7 +214,8 @@ void TComPortClass::ReportError(int32_t deviceNumber, int32_t code) {
             return ReportPortDisconnected();
         default: {
             char hex[16];
-            std::snprintf(hex, sizeof hex, "%02X", static_cast<uint32_t>(code));
+            const int32_t shown = code & kDeviceExceptionMark ? code & 0xFF : code;
+            std::snprintf(hex, sizeof hex, "%02X", static_cast<uint32_t>(shown));
             return Show(device + " ошибка обмена " + hex, warning, MessageIcon::Warning);
         }
     }
@@ -296,7 +297,7 @@ int32_t TComPortClass::Exchange(uint8_t function, ReplyBuffer& reply) {
                 reply[0] == request_[0] ? ClassifyHeader(function, reply[1]) : HeaderKind::Foreign;
             if (kind == HeaderKind::Exception && reply[2] != 0) {
                 ReplyLength = 5;
-                return reply[2];
+                return DeviceExceptionResult(reply[2]);
             }
             if (kind == HeaderKind::Foreign) {
                 // A reply to some other request: never success, even on the last attempt.

@@ -31,6 +31,14 @@ enum LinkResult : int32_t {
     lrPortFailed = 257,
 };
 
+// A device's exception code of 0x80 or more is returned with this mark, so that it can never
+// pass for one of the link's own codes 128..135 (0x84 would read as a port that cannot be
+// opened). Lower codes are returned as they come: 6 is the device's busy exception.
+constexpr int32_t kDeviceExceptionMark = 0x10000;
+constexpr int32_t DeviceExceptionResult(uint8_t code) {
+    return code >= 0x80 ? kDeviceExceptionMark | code : code;
+}
+
 // A request is built in a fixed area; the longest payload leaves room for the four bytes of
 // address, function code and checksum.
 constexpr int kFrameAreaSize = 3004;
@@ -73,7 +81,8 @@ class TComPortClass {
 
     // One complete exchange with device number deviceNumber (0..31): 0 when the whole reply
     // arrived with a right checksum (functions 69 and 70: when the request was sent), else a
-    // failure code of LinkResult or the device's exception code. The reply holds the frame
+    // failure code of LinkResult or the device's exception code (DeviceExceptionResult). The
+    // reply holds the frame
     // from its address byte on. A payload longer than kMaxPayloadLength is refused with
     // lrBadFunction. A failure of the port while it is emptied, written or read closes the
     // port and ends the exchange with lrPortFailed.

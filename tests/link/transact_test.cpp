@@ -77,12 +77,22 @@ TEST_F(Transaction, WriteOnlyFunctionsReturnAfterTheWrite) {
     EXPECT_EQ(Sends(), 2u);
 }
 
+// A device's exception ends the transaction at once with its code; from 0x80 on the code is
+// marked, so that it never reads as one of the link's own codes (0x84: "cannot open the port").
 TEST_F(Transaction, ExceptionReplyEndsAtOnce) {
-    Answer({WithCrc({0x01, 0x83, 0x06})});
-    EXPECT_EQ(Run(3, {0, 0, 0, 1}), lrDeviceBusy);
-    EXPECT_EQ(Sends(), 1u);
-    EXPECT_EQ(link->GetReplyLength(), 5);
-    EXPECT_EQ(line->input.size(), 2u);  // the checksum is not read
+    for (auto [code, result] : {std::pair{0x06, int32_t{lrDeviceBusy}},
+                                {0x7F, 0x7F},
+                                {0x80, kDeviceExceptionMark | 0x80},
+                                {0x84, kDeviceExceptionMark | 0x84},
+                                {0xFF, kDeviceExceptionMark | 0xFF}}) {
+        line->writes.clear();
+        line->input.clear();
+        Answer({WithCrc({0x01, 0x83, uint8_t(code)})});
+        EXPECT_EQ(Run(3, {0, 0, 0, 1}), result) << code;
+        EXPECT_EQ(Sends(), 1u);
+        EXPECT_EQ(link->GetReplyLength(), 5);
+        EXPECT_EQ(line->input.size(), 2u);  // the checksum is not read
+    }
 }
 
 TEST_F(Transaction, ExceptionCodeZeroIsReadLikeANormalReply) {
@@ -92,6 +102,12 @@ TEST_F(Transaction, ExceptionCodeZeroIsReadLikeANormalReply) {
 
     Answer({WithCrc({0x01, 0x85, 0x00, 0x01, 0xFF, 0x00})});  // fixed length for function 5
     EXPECT_EQ(Run(5, {0x10, 0x01, 0xFF, 0x00}), lrOk);
+
+    // ...and checked like one: a wrong checksum is no success.
+    line->writes.clear();
+    Answer({{0x01, 0x83, 0x00, 0x00, 0x00}});
+    EXPECT_EQ(Run(3), lrChecksumError);
+    EXPECT_EQ(Sends(), 10u);
 }
 
 TEST_F(Transaction, BodyFailuresUseUpTheSecondStageCount) {

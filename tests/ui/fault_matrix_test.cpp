@@ -95,6 +95,10 @@ const Fault kForeign{"ForeignFunction",
                      " ошибка приема данных "};
 const Fault kException{"Exception2", [](FaultMatrix& t) { t.SetFaults(F{.exceptionCode = 2}); },
                        " ошибка обмена 02"};
+// An exception code from 0x80 on is the device's, never one of the link's own 128..135.
+const Fault kException84{"Exception84",
+                         [](FaultMatrix& t) { t.SetFaults(F{.exceptionCode = 0x84}); },
+                         " ошибка обмена 84"};
 const Fault kBusy{"Busy6", [](FaultMatrix& t) { t.SetFaults(F{.exceptionCode = 6}); },
                   " Идет запись базы данных. Ждите."};
 // The header stops after two bytes and the rest comes 300 ms later, past the port's 100 ms
@@ -296,6 +300,10 @@ const Cell kCells[] = {
     {&kException, CalibrateRead, ReadFails},
     {&kException, Trim, Fails},
     {&kException, List, Fails},
+
+    {&kException84, Read, ReadFails},
+    {&kException84, Write, Fails},
+    {&kException84, List, Fails},
 
     {&kBusy, Read, ReadFails},
     {&kBusy, Poll, ReadFails},
