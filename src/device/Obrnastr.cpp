@@ -173,5 +173,5 @@ bool TProgVEKClass::HoldsWritableBlock() const {
     auto onBus = [](int32_t number) { return number >= 0 && number <= kMaxDeviceNumber; };
     return DataRead == 1 && (TypeCode == kTypeVek01 || TypeCode == kTypeVek02) &&
            GetBlockLength() >= kBlockMinimum && onBus(DeviceNumber) && onBus(NewDeviceNumber) &&
-           GetDeviceNumberByte() == NewDeviceNumber;
+           BlockOrigin == DeviceNumber && GetDeviceNumberByte() == NewDeviceNumber;
 }

@@ -101,8 +101,8 @@ class TProgVEKClass : public TServClass {
     SetpointCheck CheckSetpointText(std::u32string_view text, int32_t setpoint) const;
 
     // True when the block may be written back: a completed read of a served model, a whole
-    // block that reaches the device number, and both device numbers on the bus, the new one
-    // being the one the block carries.
+    // block that reaches the device number and came from the current device, and both device
+    // numbers on the bus, the new one being the one the block carries.
     bool HoldsWritableBlock() const;
 
   private:
@@ -126,6 +126,9 @@ class TProgVEKClass : public TServClass {
 
     int32_t DeviceNumber = 0;     // 0-based; the bus address is DeviceNumber + 1
     int32_t NewDeviceNumber = 0;  // taken over by the next successful write
+    // The device number the block came from: the one it was read at, or the one the device
+    // took with the block's write. A block goes back to that number only.
+    int32_t BlockOrigin = -1;
     int32_t AccessLevel = 0;
     int32_t TypeCode = 0;  // 0: not identified
     int32_t Version = 0;

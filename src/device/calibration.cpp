@@ -1,8 +1,6 @@
 // Calibration of the scale ends of each channel, the trim of the output current written at
 // once, and the device's new bus number, taken over by the next write.
-#include <QAbstractItemView>
-#include <QKeyEvent>
-
+#include "device/conversions.h"
 #include "ui/Obr_vek.h"
 #include "ui_Obr_vek.h"
 
@@ -43,7 +41,6 @@ void TForm1::SetUpCalibration() {
           TrimList{ui->CBoxCurrent2, 2, false}, TrimList{ui->CBoxCurrentEnd2, 2, true}}) {
         connect(box, &QComboBox::activated, this,
                 [=, this](int index) { TrimRule(*box, channel, scaleEnd, index); });
-        box->installEventFilter(this);
     }
     connect(ui->CBoxUstrZ, &QComboBox::activated, this, &TForm1::DeviceNumberRule);
 }
@@ -76,6 +73,11 @@ void TForm1::CalibrateScaleEnd(QPushButton& button, int channel, bool scaleEnd) 
     InPortClick();
     if (Record.DataRead != 1) return;
     const int32_t code = channel == 1 ? Record.GetAdc1() : Record.GetAdc2();
+    if (const std::string refusal = CalibrationRefusal(channel, scaleEnd, code); !refusal.empty()) {
+        ShowWarning(refusal);
+        if (SendCalibrationMode(false)) modeLabel->hide();
+        return;
+    }
     QLabel* codeField = channel == 1 ? (scaleEnd ? ui->StKEndSk1 : ui->StKBegSk1)
                                      : (scaleEnd ? ui->StKEndSk2 : ui->StKBegSk2);
     codeField->setText(QString::number(code));
@@ -86,6 +88,29 @@ void TForm1::CalibrateScaleEnd(QPushButton& button, int channel, bool scaleEnd) 
     }
     Record.Changed = 1;
     if (OutPortClick()) modeLabel->hide();
+}
+
+// Why the present ADC code of a channel must not become a scale end's code; empty when it may.
+// A channel that reports an input error (bits 7 and 6 of its status) measures no signal, and a
+// code equal to the other end's leaves a scale of no width: either would make every later
+// measurement wrong. Bit 5 alone is no refusal while the block's two codes are equal: that is
+// the scale fault this calibration is there to mend.
+std::string TForm1::CalibrationRefusal(int channel, bool scaleEnd, int32_t code) const {
+    const std::string channelText = "Канал " + std::to_string(channel);
+    const int32_t status = Record.GetStatus(channel);
+    const int32_t start = channel == 1 ? Record.GetScaleStart1() : Record.GetScaleStart2();
+    const int32_t end = channel == 1 ? Record.GetScaleEnd1() : Record.GetScaleEnd2();
+    const bool scaleFaultOnly = (status & 0xE0) == 0x20 && start == end;
+    if ((status & 0xE0) != 0 && !scaleFaultOnly) {
+        return channelText + ": ошибка измерения (состояние " + StatusBits(status, 7, 5) +
+               ").\nКод АЦП не сохранен, калибровка отменена";
+    }
+    if (code == (scaleEnd ? start : end)) {
+        return channelText + ": код АЦП " + std::to_string(code) + " равен коду АЦП " +
+               (scaleEnd ? "начала" : "конца") +
+               " шкалы.\nКод АЦП не сохранен, калибровка отменена";
+    }
+    return {};
 }
 
 // The operator pressed for this command, so its failure is shown even while polling keeps
@@ -113,28 +138,6 @@ void TForm1::TrimRule(QComboBox& box, int channel, bool scaleEnd, int index) {
     }
     OutPortClick();
     if (wasPolling && !Timer1.isActive() && !portLost_) BtnPuskTimerClick();
-}
-
-// A trim list writes to the device at each choice, so it changes only through its open list:
-// the wheel passing over it and the keys that step through a closed list would write once per
-// notch or key. The keys that open the list still do.
-bool TForm1::FilterTrimListEvent(const QComboBox& box, const QEvent& event) const {
-    if (event.type() == QEvent::Wheel) return true;
-    if (event.type() != QEvent::KeyPress || box.view()->isVisible()) return false;
-    const auto& key = static_cast<const QKeyEvent&>(event);
-    switch (key.key()) {
-        case Qt::Key_Up:
-        case Qt::Key_Down:
-            return !(key.modifiers() & Qt::AltModifier);
-        case Qt::Key_PageUp:
-        case Qt::Key_PageDown:
-        case Qt::Key_Home:
-        case Qt::Key_End:
-            return true;
-        default:
-            // Typing an item's first letters would choose it.
-            return !key.text().isEmpty() && key.text() != " " && key.text()[0].isPrint();
-    }
 }
 
 // The new number goes to the device with the next write. Polling stops, as for every other

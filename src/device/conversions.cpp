@@ -94,3 +94,10 @@ std::string PressureText(int32_t result, int32_t characteristic, float rangeStar
 std::string SetpointPercentText(int32_t code) {
     return FixedText(SetpointPercentOf(code), 0, "");
 }
+
+std::string StatusBits(int32_t status, int highBit, int lowBit) {
+    std::string digits;
+    for (int bit = highBit; bit >= lowBit; --bit)
+        digits += (status >> bit) & 1 ? '1' : '0';
+    return digits;
+}

@@ -36,3 +36,6 @@ std::string OutputPercentText(int32_t result, std::string_view decimalSeparator)
 std::string PressureText(int32_t result, int32_t characteristic, float rangeStart, float rangeEnd,
                          std::string_view decimalSeparator);
 std::string SetpointPercentText(int32_t code);
+
+// The bits of a status byte from `highBit` down to `lowBit` as digits, most significant first.
+std::string StatusBits(int32_t status, int highBit, int lowBit);

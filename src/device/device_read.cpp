@@ -23,21 +23,11 @@ QString Integer(int32_t value) {
     return QString::number(value);
 }
 
-// The bits of a status byte from `highBit` down to `lowBit`, most significant first.
-QString BitDigits(int32_t status, int highBit, int lowBit) {
-    QString digits;
-    for (int bit = highBit; bit >= lowBit; --bit)
-        digits += (status >> bit) & 1 ? '1' : '0';
-    return digits;
-}
-
-// A configuration reply the record can take whole: at least up to the device number, no
-// longer than the record's block, and a device number on the bus. Anything else would send
-// the next requests to a wrong address (0 is every device's) or show one device's values
-// under another's configuration.
-bool UsableBlockReply(const ReplyBuffer& reply) {
+// A configuration reply the record can take whole: at least up to the device number and no
+// longer than the record's block.
+bool WholeBlockReply(const ReplyBuffer& reply) {
     const uint8_t length = reply[2];
-    return length >= kBlockMinimum && length <= kBlockCapacity && reply[3 + 17] <= kMaxDeviceNumber;
+    return length >= kBlockMinimum && length <= kBlockCapacity;
 }
 
 }  // namespace
@@ -67,13 +57,21 @@ void TForm1::InPortClick() {
 
     reply.fill(0);
     result = Link.Transact(Record.DeviceNumber, 68, {}, reply);
-    if (result == lrOk && !UsableBlockReply(reply)) result = lrReceiveError;
+    if (result == lrOk && !WholeBlockReply(reply)) result = lrReceiveError;
     if (result != lrOk) return ReadFailed(result);
+    // A block that names another number is not this device's to show or to write back: the
+    // measurements would come from that number, and the write would send this block there.
+    if (const int32_t named = reply[3 + 17]; named != Record.DeviceNumber) {
+        return ReadFailed(0, "устройство " + std::to_string(Record.DeviceNumber + 1) + " " +
+                                 Link.PortName + " передало базу данных устройства " +
+                                 std::to_string(named + 1) + "\nДанные не считаны");
+    }
     Record.SetBlockLength(reply[2]);
     Record.LoadBlock(reply);
     Record.UpdateNonPrivileged();
     Record.DeviceNumber = Record.GetDeviceNumberByte();
     Record.NewDeviceNumber = Record.DeviceNumber;
+    Record.BlockOrigin = Record.DeviceNumber;
     ui->CBoxUstr->setCurrentIndex(Record.DeviceNumber);
     ui->CBoxUstrZ->setCurrentIndex(Record.NewDeviceNumber);
 
@@ -95,10 +93,16 @@ void TForm1::InPortClick() {
     emit MeasurementsRead();
 }
 
-// A failed transaction stops polling, is reported while reports are on, and ends the read.
-void TForm1::ReadFailed(int32_t code) {
+// A failed transaction (or an unusable reply, with its own text) stops polling, is reported
+// while reports are on, and ends the read.
+void TForm1::ReadFailed(int32_t code, const std::string& text) {
     StopPollingIfRunning();
-    if (ReportErrors) Link.ReportError(Record.DeviceNumber, code);
+    if (!ReportErrors) return;
+    if (text.empty()) {
+        Link.ReportError(Record.DeviceNumber, code);
+    } else {
+        ShowWarning(text);
+    }
 }
 
 // Only the two ВЭК models are shown; the others get a warning. True when the read ends here.
@@ -200,7 +204,7 @@ void TForm1::ShowStateIndicators() {
     // the matching colour.
     auto show = [](QLabel* box, QLabel* label, int32_t status, int highBit, int lowBit,
                    const char* normal, const char* fault) {
-        const QString digits = BitDigits(status, highBit, lowBit);
+        const QString digits = QString::fromStdString(StatusBits(status, highBit, lowBit));
         const bool clear = !digits.contains('1');
         const char* colour = clear ? kTeal : kRed;
         box->setText(digits);

@@ -62,6 +62,7 @@ bool TForm1::OutPortClick() {
 
     // The device has taken the block, and with it the new number.
     Record.DeviceNumber = Record.NewDeviceNumber;
+    Record.BlockOrigin = Record.DeviceNumber;
     ui->CBoxUstr->setCurrentIndex(Record.DeviceNumber);
     AdvanceProgress();
     Link.WaitMs(kStoreWaitMs);
@@ -123,6 +124,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
     if (closing_) return;  // the close sequence runs once, whatever asks again meanwhile
     closing_ = true;
+    // A tick under the question would read the device again and drop the change it asks about.
+    OperationUnderWay underWay(*this);
     if (Record.Changed && !portLost_) {
         const MessageAnswer answer =
             ShowOperatorMessage({"Данные были изменены. Передать?", "Подтвердите передачу данных",

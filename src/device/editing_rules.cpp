@@ -108,15 +108,10 @@ void TForm1::ShowSetpoint(int setpoint) {
     const int32_t code = setpoint == 1 ? Record.GetSetpoint1() : Record.GetSetpoint2();
     const QString text = QString::fromStdString(SetpointPercentText(code));
     SetpointEdit(setpoint).setText(text);
-    settledSetpointText_[setpoint - 1] = text;
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::ToolTip && watched->objectName() == "ToolButton5") return true;
-    for (const QComboBox* trim :
-         {ui->CBoxCurrent1, ui->CBoxCurrentEnd1, ui->CBoxCurrent2, ui->CBoxCurrentEnd2}) {
-        if (watched == trim) return FilterTrimListEvent(*trim, *event);
-    }
     if (watched == ui->Ust1 || watched == ui->Ust2) {
         auto& edit = *static_cast<QLineEdit*>(watched);
         if (event->type() == QEvent::KeyPress) {
@@ -184,17 +179,18 @@ bool TForm1::FilterSetpointKey(QLineEdit& edit, const QKeyEvent& key) {
     return true;
 }
 
-// The value check and store on leaving a setpoint edit. A text that is still the one shown
-// from the stored code stores nothing: the shown percentage is rounded, and storing it back
-// would move the device's setpoint just because the operator passed through the edit.
+// The value check and store on leaving a setpoint edit. An edit the operator has not typed in
+// since it was last set or stored stores nothing: the shown percentage is rounded, and storing
+// it back would move the device's setpoint just because the operator passed through the edit.
+// A value typed again as it is shown is the operator's and is stored.
 void TForm1::LeaveSetpointEdit(QLineEdit& edit) {
     OperationUnderWay underWay(*this);
     const int setpoint = &edit == ui->Ust1 ? 1 : 2;
     Record.LastEdit = &edit;
     Record.LastButton = nullptr;
     Record.LastCombo = nullptr;
+    if (!edit.isModified()) return;
     const QString text = edit.text();
-    if (text == settledSetpointText_[setpoint - 1]) return;
 
     const SetpointCheck check = Record.CheckSetpointText(text.toStdU32String(), setpoint);
     switch (check.result) {
@@ -205,7 +201,7 @@ void TForm1::LeaveSetpointEdit(QLineEdit& edit) {
             } else {
                 Record.SetSetpoint2(check.code);
             }
-            settledSetpointText_[setpoint - 1] = text;
+            edit.setModified(false);
             return;
         case SetpointCheck::InputError:
             ShowInputError(edit);

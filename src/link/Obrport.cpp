@@ -99,6 +99,9 @@ std::string TFormPort::ChosenStopBitsText() const {
 
 // The port settings command of the main window.
 void TForm1::PortClick() {
+    // No polling tick reads while the dialog or a question of the command is open: the dialog
+    // closes the port, and a read there would clear the block that the question offers to save.
+    OperationUnderWay underWay(*this);
     for (;;) {
         int result = FormPort->exec();
         if (result == TFormPort::Refused) {

@@ -7,6 +7,7 @@
 
 #include "operator_message.h"
 #include "ui/Obrlistdevice.h"
+#include "ui/closed_list_guard.h"
 #include "ui/exchange_monitor.h"
 #include "ui/trend_window.h"
 #include "ui_Obr_vek.h"
@@ -31,6 +32,9 @@ TForm1::TForm1(std::unique_ptr<ComPortBackend> backend, LinkClock& clock, QWidge
     CentreOnScreen();
     SetUpEditingRules();
     SetUpCalibration();
+    // The trim lists write at each choice.
+    new ClosedListGuard(
+        *this, {ui->CBoxCurrent1, ui->CBoxCurrentEnd1, ui->CBoxCurrent2, ui->CBoxCurrentEnd2});
     FormCreate();
 }
 
@@ -107,6 +111,7 @@ void TForm1::FormCreate() {
 
 void TForm1::N4ParolClick() {
     if (Record.AccessLevel == 1) return;
+    OperationUnderWay underWay(*this);
     ShowWarning("Ваш уровень доступа не позволяет\nменять пароль");
 }
 

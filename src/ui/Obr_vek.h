@@ -119,9 +119,9 @@ class TForm1 : public QMainWindow {
     void SetUpCalibration();
     void CalibrateScaleEnd(QPushButton& button, int channel, bool scaleEnd);
     bool SendCalibrationMode(bool on);
+    std::string CalibrationRefusal(int channel, bool scaleEnd, int32_t code) const;
     void TrimRule(QComboBox& box, int channel, bool scaleEnd, int index);
     void DeviceNumberRule(int index);
-    bool FilterTrimListEvent(const QComboBox& box, const QEvent& event) const;
 
     // Steps of the write.
     void AdvanceProgress();
@@ -129,15 +129,17 @@ class TForm1 : public QMainWindow {
     bool FinishWrite(bool written);
 
     // Steps of the device read.
-    void ReadFailed(int32_t code);
+    void ReadFailed(int32_t code, const std::string& text = {});
     bool WarnIfNotServed();
     void LayOutForType();
     void ShowDeviceMode();
     void ShowValues();
     void ShowStateIndicators();
 
-    // Counts the reads and writes under way (with their message boxes): a polling tick that
-    // a message box's event loop delivers meanwhile is skipped.
+    // Counts the operations under way that exchange with the device or ask the operator (a
+    // read, a write, a calibration, a setpoint's check, the port command, the device list,
+    // the close): a polling tick that a message box's or a dialog's event loop delivers
+    // meanwhile is skipped.
     int operationsUnderWay_ = 0;
     struct OperationUnderWay {
         explicit OperationUnderWay(TForm1& form) : form_(form) { ++form_.operationsUnderWay_; }
@@ -145,9 +147,6 @@ class TForm1 : public QMainWindow {
         TForm1& form_;
     };
 
-    // The text each setpoint edit was last given from the stored code or stored from:
-    // leaving an edit that still shows it stores nothing.
-    QString settledSetpointText_[2];
     // Set once the close sequence has run: a later close request only lets the window go.
     bool closing_ = false;
     // Set when the port has failed: the close offers no write that could only fail too.

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "link/Comportclass.h"
+#include "ui/closed_list_guard.h"
 #include "ui_Obrlistdevice.h"
 
 namespace {
@@ -41,6 +42,7 @@ TFormDevice::TFormDevice(TComPortClass& link, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TFormDevice>()), link_(link) {
     ui->setupUi(this);
     ui->CBoxUstr->setCurrentIndex(-1);
+    new ClosedListGuard(*this);
     connect(ui->Button1, &QPushButton::clicked, this, &TFormDevice::Button1Click);
 
     FormCreate();

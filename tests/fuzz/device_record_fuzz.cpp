@@ -1,13 +1,14 @@
 // The device record and the value conversions on whatever a device or the operator may hand
 // them: blocks and measurement replies of any length, any field values, any setpoint text.
 //
-// Input: type code selector, DataRead, device number and new device number (signed bytes),
-// the four input range ends (32-bit floats, low byte first), then operations until the end:
+// Input: type code selector, DataRead, device number, new device number and block origin
+// (signed bytes), the four input range ends (32-bit floats, low byte first), then operations
+// until the end:
 //   0 SetBlockLength(byte)          1 LoadBlock(chunk)        2 LoadMeasurements(chunk)
 //   3 CopyBlockTo(span of byte%40)  4 a field setter: which, value (32 bits), channel/setpoint
 //   5 CheckSetpointText(chunk as UTF-8, setpoint)
 //   6 conversions: result (32 bits), characteristic, two floats, decimals, separator
-//   7 new type code, DataRead and device numbers
+//   7 new type code, DataRead, device numbers and block origin
 // (the operation is the byte modulo 8; chunks as InputReader::Chunk).
 //
 // Checked after every operation: the block stays within its 30 bytes, every getter gives a
@@ -87,6 +88,7 @@ void CheckRecord(const TProgVEKClass& r) {
     if (r.HoldsWritableBlock()) {
         FUZZ_CHECK(length >= kBlockMinimum && length <= kBlockCapacity);
         FUZZ_CHECK(r.Block()[17] <= kMaxDeviceNumber);
+        FUZZ_CHECK(r.BlockOrigin == r.DeviceNumber);
     }
 }
 
@@ -212,6 +214,7 @@ void NewIdentity(TProgVEKClass& r, InputReader& in) {
     r.DataRead = in.Byte() % 3;
     r.DeviceNumber = static_cast<int8_t>(in.Byte());
     r.NewDeviceNumber = static_cast<int8_t>(in.Byte());
+    r.BlockOrigin = static_cast<int8_t>(in.Byte());
 }
 
 const std::string_view kSeparators[] = {",", ".", ""};

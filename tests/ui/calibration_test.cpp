@@ -3,7 +3,6 @@
 // byte for byte.
 #include <QLabel>
 #include <QPushButton>
-#include <QWheelEvent>
 
 #include "window_on_line.h"
 
@@ -138,6 +137,50 @@ TEST_F(CalibratedDevice, FailuresAreShownAndStoreNothing) {
     EXPECT_TRUE(ui.LabRegKalibr->isVisible());
 }
 
+// A channel in error, or a code that would leave the scale no width, stores nothing: the
+// operator is told why, the mode goes off again and the device keeps its block. A scale whose
+// two codes are equal (the device's bit 5) is what a calibration mends, and it goes ahead.
+TEST_F(CalibratedDevice, NothingIsStoredFromAChannelInError) {
+    const std::string kept = ".\nКод АЦП не сохранен, калибровка отменена";
+    struct Case {
+        const char* name;
+        uint8_t status;
+        int16_t adc;
+        int16_t scaleEnd;     // block offsets 2-3; the start is 5000
+        std::string refusal;  // none: stored
+    };
+    const Case cases[] = {
+        {"line break", 0x80, 4321, 20000, "Канал 1: ошибка измерения (состояние 100)" + kept},
+        {"above range", 0x40, 4321, 20000, "Канал 1: ошибка измерения (состояние 010)" + kept},
+        {"bad scale", 0x20, 4321, 20000, "Канал 1: ошибка измерения (состояние 001)" + kept},
+        {"no width", 0, 20000, 20000, "Канал 1: код АЦП 20000 равен коду АЦП конца шкалы" + kept},
+        {"equal codes mended", 0x20, 4321, 5000, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Device(1, [&](vsim::VirtualDevice& d) {
+            d.SetWord(0, 5000);
+            d.SetWord(2, c.scaleEnd);
+            d.fixedMeasurement = vsim::Measurement{{100, 200}, {c.status, 0}, {c.adc, -1234}};
+        });
+        ReadDevice(1);
+        const std::vector<uint8_t> before = BlockOf(1);
+        const int stored = BlocksStored(1);
+        form1.ui->KalibrBegSk1->click();
+        if (c.refusal.empty()) {
+            EXPECT_EQ(Texts(), std::vector<std::string>{kStartQuestion});
+            EXPECT_EQ(BlocksStored(1), stored + 1);
+            EXPECT_EQ(BlockOf(1)[0] | BlockOf(1)[1] << 8, 4321);
+        } else {
+            EXPECT_EQ(Texts(), (std::vector<std::string>{kStartQuestion, c.refusal}));
+            EXPECT_EQ(BlocksStored(1), stored);
+            EXPECT_EQ(BlockOf(1), before);
+        }
+        EXPECT_FALSE(CalibrationMode());
+        EXPECT_FALSE(form1.ui->LabRegKalibr->isVisible());
+    }
+}
+
 // "-40 мкА" at the end of channel 2's scale is the low nibble of its trim byte, written at
 // once, and polling runs again afterwards. Each choice from the open list writes; the wheel and
 // the keys over the closed list write nothing.
@@ -164,10 +207,7 @@ TEST_F(CalibratedDevice, TrimChoicesAreWrittenAtOnce) {
 
     QComboBox* box = ui.CBoxCurrent1;
     box->setFocus(Qt::TabFocusReason);
-    const QPointF centre = box->rect().center();
-    QWheelEvent wheel(centre, box->mapToGlobal(centre), {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
-                      Qt::NoScrollPhase, false);
-    QApplication::sendEvent(box, &wheel);
+    Wheel(box, -1);
     for (Qt::Key key : {Qt::Key_Down, Qt::Key_Up, Qt::Key_End, Qt::Key_PageUp})
         QTest::keyClick(box, key);
     QTest::keyClicks(box, "-+0");

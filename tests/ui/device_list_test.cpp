@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QTableWidget>
 #include <QTest>
+#include <QWheelEvent>
 #include <atomic>
 #include <map>
 #include <stdexcept>
@@ -297,6 +298,16 @@ TEST(DeviceListForm, AsDesignedAndApartFromTheMainWindow) {
         EXPECT_EQ(ui.CBoxUstr->itemText(i), QString::number(i + 1));
     EXPECT_EQ(ui.CBoxUstr->currentIndex(), -1);
     EXPECT_EQ(ui.CBoxUstr->currentText(), "");
+    // The wheel passing over the closed list changes nothing.
+    ui.CBoxUstr->setCurrentIndex(4);
+    for (int notches : {1, -3}) {
+        const QPointF centre = ui.CBoxUstr->rect().center();
+        QWheelEvent wheel(centre, ui.CBoxUstr->mapToGlobal(centre), {}, {0, 120 * notches},
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(ui.CBoxUstr, &wheel);
+    }
+    EXPECT_EQ(ui.CBoxUstr->currentText(), "5");
+    ui.CBoxUstr->setCurrentIndex(-1);
 
     QTableWidget* grid = ui.StringGrid1;
     EXPECT_EQ(grid->columnCount(), 2);

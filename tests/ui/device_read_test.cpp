@@ -3,6 +3,8 @@
 // exact to the byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -276,7 +278,7 @@ TEST_F(SimulatedLine, ClosedPortIsReported) {
 
 class ScriptedLine : public ::testing::Test {
   protected:
-    ScriptedLine() : form1(MakeBackend()) {
+    ScriptedLine() : form1(MakeBackend(), clock) {
         QLocale::setDefault(QLocale(QLocale::Russian));
         form1.Link.SetStage1Attempts(1);
         form1.Link.SetStage2Attempts(1);
@@ -284,24 +286,16 @@ class ScriptedLine : public ::testing::Test {
     }
     std::unique_ptr<ComPortBackend> MakeBackend() {
         auto backend = std::make_unique<ScriptedBackend>();
+        backend->clock = &clock;
         backend->responder = [this](const Bytes& request) { return device.Answer(request); };
         return backend;
     }
 
+    FakeClock clock;
     ScriptedDevice device;
     MessageRecorder recorder;
     TForm1 form1;
 };
-
-TEST_F(ScriptedLine, BlockNumberDecidesWhereTheMeasurementRequestGoes) {
-    device.block[17] = 4;
-    form1.InPortClick();
-    EXPECT_EQ(device.addresses, (std::vector<uint8_t>{1, 1, 5}));
-    EXPECT_EQ(form1.Record.DeviceNumber, 4);
-    EXPECT_EQ(form1.Record.NewDeviceNumber, 4);
-    EXPECT_EQ(form1.ui->CBoxUstr->currentText(), "5");
-    EXPECT_EQ(form1.ui->CBoxUstrZ->currentText(), "5");
-}
 
 TEST_F(ScriptedLine, ResultsAtTheThresholdHaveNoPressure) {
     device.Measure(-200, 0);
@@ -368,17 +362,6 @@ TEST_F(ScriptedLine, SetpointsAndItemsComeFromTheBlock) {
     EXPECT_EQ(form1.Record.Changed, 0);
 }
 
-TEST_F(ScriptedLine, OverlongConfigurationReplyIsRefused) {
-    form1.InPortClick();
-    ASSERT_EQ(form1.Record.DataRead, 1);
-    device.block = Bytes(31, 0x55);
-    form1.InPortClick();
-    ASSERT_EQ(recorder.messages.size(), 1u);
-    EXPECT_EQ(recorder.messages[0].text, "устройство 1 COM1 ошибка приема данных ");
-    EXPECT_EQ(form1.Record.DataRead, 0);
-    EXPECT_LE(form1.Record.GetBlockLength(), 30);
-}
-
 TEST_F(ScriptedLine, FailedReadLeavesNoBlockToWriteBack) {
     form1.InPortClick();
     ASSERT_EQ(form1.Record.DataRead, 1);
@@ -390,35 +373,58 @@ TEST_F(ScriptedLine, FailedReadLeavesNoBlockToWriteBack) {
     EXPECT_EQ(form1.ui->Panel1->text(), "ВЭК-02МЕ  735218.004-04  ПО.V1  0x2C74E9A6");
 }
 
-// A block that would send the next requests off the bus (0 is every device's address), or
-// that does not reach the device number, fails the read; nothing goes to its number.
-TEST_F(ScriptedLine, BlockWithoutAUsableDeviceNumberFailsTheRead) {
+// A block is shown and written back only when it came whole from the number asked. One too
+// short or too long for the record, or one that names another device (whose measurements and
+// whose write would then go to that number), fails the read; no request goes to its number,
+// and the next F10 has no block to send.
+TEST_F(ScriptedLine, BlockMustComeWholeFromTheNumberAsked) {
+    const std::string foreign = "устройство 1 COM1 передало базу данных устройства ";
+    const std::string receiveError = "устройство 1 COM1 ошибка приема данных ";
+    const char* const noData = "Нет данных о приборе,\nпроизведите ввод информации с СОМ порта";
     struct Case {
         size_t length;
-        uint8_t number;
-        bool usable;
+        uint8_t number;       // at offset 17
+        std::string message;  // of the read; none when the block is taken
     };
-    for (Case c : {Case{22, 31, true},
-                   {22, 32, false},
-                   {22, 255, false},
-                   {18, 0, true},
-                   {17, 0, false},
-                   {0, 0, false}}) {
-        form1.Record.DeviceNumber = 0;
+    const Case cases[] = {
+        {22, 0, ""},
+        {18, 0, ""},
+        {30, 0, ""},
+        {22, 4, foreign + "5\nДанные не считаны"},
+        {22, 31, foreign + "32\nДанные не считаны"},
+        {22, 32, foreign + "33\nДанные не считаны"},
+        {22, 255, foreign + "256\nДанные не считаны"},
+        {31, 0, receiveError},
+        {17, 0, receiveError},
+        {0, 0, receiveError},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.length) + " bytes, number " + std::to_string(c.number));
+        device.block = Bytes(22, 0);
+        form1.InPortClick();
+        ASSERT_EQ(form1.Record.DataRead, 1);
         device.addresses.clear();
+        device.functions.clear();
         recorder.messages.clear();
         device.block = Bytes(c.length, 0);
         if (c.length > 17) device.block[17] = c.number;
+
         form1.InPortClick();
-        EXPECT_EQ(form1.Record.DataRead, c.usable) << c.length << " " << int{c.number};
-        if (c.usable) {
-            EXPECT_EQ(device.addresses, (std::vector<uint8_t>{1, 1, uint8_t(c.number + 1)}));
-        } else {
-            EXPECT_EQ(device.addresses, (std::vector<uint8_t>{1, 1}));
-            ASSERT_EQ(recorder.messages.size(), 1u);
-            EXPECT_EQ(recorder.messages[0].text, "устройство 1 COM1 ошибка приема данных ");
-            EXPECT_EQ(form1.Record.DeviceNumber, 0);
-        }
+        EXPECT_EQ(form1.Record.DataRead, c.message.empty());
+        form1.OutPortClick();
+        const std::vector<std::string> expected = c.message.empty()
+                                                      ? std::vector<std::string>{}
+                                                      : std::vector<std::string>{c.message, noData};
+        std::vector<std::string> texts;
+        for (const OperatorMessage& m : recorder.messages)
+            texts.push_back(m.text);
+        EXPECT_EQ(texts, expected);
+        EXPECT_EQ(std::count(device.addresses.begin(), device.addresses.end(), 1),
+                  static_cast<long>(device.addresses.size()));
+        EXPECT_EQ(form1.Record.DeviceNumber, 0);
+        EXPECT_LE(form1.Record.GetBlockLength(), 30);
+        const bool wrote = std::count(device.functions.begin(), device.functions.end(), 69) > 0;
+        EXPECT_EQ(wrote, c.message.empty());
     }
 }
 

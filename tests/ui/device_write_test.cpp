@@ -104,6 +104,67 @@ TEST_F(Editing, RenumberingTakesOnlyAFreeNumber) {
     EXPECT_GE(clock.SkippedMs(), 1900);  // the store wait
 }
 
+// The wheel passing over the window is never a choice: no closed list changes on a notch,
+// focused or not, and the write, a trim and the close then send the device its own block; the
+// device keeps its number.
+TEST_F(Editing, WheelNeverChangesAClosedList) {
+    ReadDevice(1);
+    const std::vector<uint8_t> block = BlockOf(1);
+    const QList<QComboBox*> lists = form1.findChildren<QComboBox*>();
+    ASSERT_EQ(lists.size(), 18);
+    for (QComboBox* box : lists) {
+        for (bool focused : {false, true}) {
+            if (focused) {
+                box->setFocus(Qt::TabFocusReason);
+            } else {
+                form1.ui->StKBegSk1->setFocus(Qt::TabFocusReason);
+            }
+            const int before = box->currentIndex();
+            for (int notches : {1, -1, -4, 4})
+                Wheel(box, notches);
+            EXPECT_EQ(box->currentIndex(), before) << box->objectName().toStdString();
+        }
+    }
+    EXPECT_EQ(form1.Record.Changed, 0);
+    EXPECT_EQ(form1.Record.NewDeviceNumber, 0);
+    EXPECT_EQ(form1.Record.DataRead, 1);
+
+    QTest::keyClick(&form1, Qt::Key_F10);
+    Choose(form1.ui->CBoxCurrent2, form1.ui->CBoxCurrent2->currentIndex());
+    form1.close();
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Работа закончена"});
+    EXPECT_EQ(BlocksStored(1), 2);
+    EXPECT_EQ(BlockOf(1), block);
+}
+
+// A tick that the close question's event loop delivers reads nothing: the change the question
+// offers (here a trim whose write failed, with polling started again) goes out on Yes.
+TEST_F(Editing, NoTickReadsUnderTheCloseQuestion) {
+    ReadDevice(1);
+    form1.BtnPuskTimerClick();
+    Device(1, [](vsim::VirtualDevice& d) { d.faults.exceptionCode = 2; });
+    Choose(form1.ui->CBoxCurrentEnd1, 15);
+    ASSERT_EQ(Texts(),
+              std::vector<std::string>{"устройство 1 " + server.PortPath() + " ошибка обмена 02"});
+    ASSERT_TRUE(form1.Timer1.isActive());
+    ASSERT_EQ(form1.Record.Changed, 1);
+    Device(1, [](vsim::VirtualDevice& d) { d.faults.exceptionCode = -1; });
+    QTest::qWait(50);  // the exception reply's checksum bytes pass
+
+    int readsUnderQuestion = 0;
+    SetMessageResponder([&](const OperatorMessage& m) {
+        recorder.messages.push_back(m);
+        if (m.buttons != MessageButtons::YesNo) return m.defaultButton;
+        form1.Timer1Timer();
+        readsUnderQuestion += form1.Record.Changed == 0;
+        return MessageAnswer::Yes;
+    });
+    form1.close();
+    EXPECT_EQ(readsUnderQuestion, 0);
+    EXPECT_EQ(BlocksStored(1), 1);
+    EXPECT_EQ(BlockOf(1)[15] & 0x0F, 15);
+}
+
 // A device choice cancelled while a new number waits shows the number the device has.
 TEST_F(Editing, CancelledDeviceChoiceShowsTheDevicesOwnNumber) {
     ReadDevice(1);
@@ -317,25 +378,33 @@ TEST_F(Editing, EnterStoresAndMovesFocusOn) {
 }
 
 // Passing through an edit never moves the device's setpoint: the shown percentage is
-// rounded, and storing it back would change the code with nothing edited.
-TEST_F(Editing, PassingThroughASetpointChangesNothing) {
+// rounded, and storing it back would change the code with nothing edited. A value the operator
+// types, even the one shown, is stored; a value pasted that is not a comma-decimal number is
+// refused with a clear message.
+TEST_F(Editing, OnlyWhatTheOperatorTypesIsStored) {
     ReadDevice(2);
-    for (int code : {13107, 245, 8192}) {
-        Device(2, [&](vsim::VirtualDevice& d) { d.SetWord(5, code); });
+    struct Case {
+        int code;
+        int retyped;  // the code of the shown percentage typed again
+    };
+    for (const Case& c : {Case{13107, 13106}, {3358, 3276}, {8192, 8191}}) {
+        Device(2, [&](vsim::VirtualDevice& d) { d.SetWord(5, c.code); });
         form1.InPortClick();
-        Type(form1.ui->Ust1, form1.ui->Ust1->text());  // retyped as shown
         form1.ui->Ust1->setFocus(Qt::MouseFocusReason);
         QTest::keyClick(form1.ui->Ust1, Qt::Key_Tab);
-        EXPECT_EQ(form1.Record.GetSetpoint1(), code);
+        EXPECT_EQ(form1.Record.GetSetpoint1(), c.code);
+        Type(form1.ui->Ust1, form1.ui->Ust1->text());
+        EXPECT_EQ(form1.Record.GetSetpoint1(), c.retyped) << c.code;
+        EXPECT_TRUE(recorder.messages.empty()) << Texts()[0];
     }
-    // A value that is not a comma-decimal number (pasted) is refused with a clear message.
     form1.ui->Ust1->setFocus(Qt::MouseFocusReason);
-    form1.ui->Ust1->setText("12.5");
+    form1.ui->Ust1->selectAll();
+    form1.ui->Ust1->insert("12.5");
     QTest::keyClick(form1.ui->Ust1, Qt::Key_Tab);
     ASSERT_EQ(recorder.messages.size(), 1u);
     EXPECT_EQ(recorder.messages[0].text,
               "«12.5» не является числом.\nДесятичный разделитель — запятая.");
-    EXPECT_EQ(form1.Record.GetSetpoint1(), 8192);
+    EXPECT_EQ(form1.Record.GetSetpoint1(), 8191);
     EXPECT_EQ(form1.ui->Ust1->text(), "50");
 }
 
@@ -396,7 +465,12 @@ TEST_F(Editing, PortCommandSavesThroughTheOldPort) {
     ReadDevice(1);
     Choose(form1.ui->CBoxBreak1, 1);
     recorder.answers = {MessageAnswer::Yes};
-    DialogScript script(formPort, {[](QDialog& d) { static_cast<TFormPort&>(d).ui->OK->click(); }});
+    // A polling tick that the dialog's event loop delivers reads nothing: the dialog has
+    // closed the port, and a failed read would clear the block the question offers to save.
+    DialogScript script(formPort, {[this](QDialog& d) {
+                            form1.Timer1Timer();
+                            static_cast<TFormPort&>(d).ui->OK->click();
+                        }});
     form1.PortClick();
     EXPECT_EQ(Texts(),
               std::vector<std::string>{"устройство 1 - база данных была изменена,\nСохранить?"});

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "line_server.h"
 #include "support/message_recorder.h"
@@ -21,6 +22,15 @@
 inline void Choose(QComboBox* box, int index) {
     box->setCurrentIndex(index);
     emit box->activated(index);
+}
+
+// Notches of the mouse wheel over a widget (negative: towards the operator), wherever the
+// focus is.
+inline void Wheel(QWidget* widget, int notches) {
+    const QPointF centre = widget->rect().center();
+    QWheelEvent wheel(centre, widget->mapToGlobal(centre), {}, {0, 120 * notches}, Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &wheel);
 }
 
 class WindowOnLine : public ::testing::Test {
