@@ -2,7 +2,7 @@
 // over a closed drop-down list never changes it, focused or not (its open list still scrolls).
 // A list whose choice writes to the device at once is stricter still: while it is closed the
 // keys that step through it or type an item's first letters do nothing either, so that only a
-// choice in its open list writes. Alt+Down and Alt+Up still open it.
+// choice in its open list writes. Alt+Down and Alt+Up open it.
 #pragma once
 
 #include <QObject>

@@ -1,6 +1,7 @@
 // Calibration of the scale ends and the output trim as an operator meets them: the buttons and
 // lists of the real window, the questions answered, and the simulator's stored block checked
 // byte for byte.
+#include <QAbstractItemView>
 #include <QLabel>
 #include <QPushButton>
 
@@ -135,6 +136,26 @@ TEST_F(CalibratedDevice, FailuresAreShownAndStoreNothing) {
     EXPECT_EQ(BlocksStored(1), 0);
     EXPECT_EQ(ui.StKEndSk1->text(), codeBefore);
     EXPECT_TRUE(ui.LabRegKalibr->isVisible());
+
+    // A write that fails after the block went out (the device still busy past the store
+    // wait) has not ended the calibration either, and its code stays offered for the close.
+    RefuseEverything(false);
+    QTest::qWait(50);
+    Device(1, [](vsim::VirtualDevice& d) { d.SetBusyTime(std::chrono::seconds(5)); });
+    SetMessageResponder([&](const OperatorMessage& m) {
+        recorder.messages.push_back(m);
+        return MessageAnswer::Yes;
+    });
+    recorder.messages.clear();
+    ui.LabRegKalibr->hide();
+    ui.KalibrBegSk1->click();
+    EXPECT_EQ(Texts(),
+              (std::vector<std::string>{kStartQuestion, "устройство 1 " + form1.Link.PortName +
+                                                            " Идет запись базы данных. "
+                                                            "Ждите."}));
+    EXPECT_EQ(BlocksStored(1), 1);
+    EXPECT_TRUE(ui.LabRegKalibr->isVisible());
+    EXPECT_EQ(form1.Record.Changed, 1);
 }
 
 // A channel in error, or a code that would leave the scale no width, stores nothing: the
@@ -214,6 +235,15 @@ TEST_F(CalibratedDevice, TrimChoicesAreWrittenAtOnce) {
     EXPECT_EQ(box->currentIndex(), 9);
     EXPECT_EQ(BlocksStored(1), 3);
     EXPECT_TRUE(recorder.messages.empty()) << Texts()[0];
+
+    // Alt+Down and Alt+Up open the closed list; opening it writes nothing.
+    for (Qt::Key key : {Qt::Key_Down, Qt::Key_Up}) {
+        QTest::keyClick(box, key, Qt::AltModifier);
+        EXPECT_TRUE(box->view()->isVisible()) << key;
+        box->hidePopup();
+    }
+    EXPECT_EQ(box->currentIndex(), 9);
+    EXPECT_EQ(BlocksStored(1), 3);
 }
 
 }  // namespace

@@ -205,9 +205,10 @@ TEST_F(DeviceListScripted, ScanOfAllAddressesWithProgress) {
 }
 
 // "Обновить" without a choice sends nothing and keeps the list; with the port closed every
-// address is left out without a word, and the list of the last scan is gone.
+// address is left out without a word, and the list of the last scan is gone, to its 32nd row.
 TEST_F(DeviceListScripted, NoChoiceAndClosedPort) {
-    answers = {{1, Identification(1, 105)}, {2, Identification(2, 106)}};
+    for (uint8_t a = 1; a <= 32; ++a)
+        answers[a] = Identification(a, a % 2 ? 105 : 106);
     Open();
     dialog.ui->Button1->click();
     EXPECT_TRUE(backend->writes.empty());
@@ -219,10 +220,13 @@ TEST_F(DeviceListScripted, NoChoiceAndClosedPort) {
     EXPECT_EQ(Listed(dialog), (Rows{"1 ВЭК-01МЕ", "2 ВЭК-02МЕ"}));
     EXPECT_EQ(backend->writes.size(), 2u);
 
+    Scan(dialog, 32);
+    ASSERT_EQ(Listed(dialog).size(), 32u);
+    EXPECT_EQ(Listed(dialog).back(), "32 ВЭК-02МЕ");
     form1.Link.ClosePort();
     Scan(dialog, 32);
     EXPECT_EQ(Listed(dialog), Rows{});
-    EXPECT_EQ(backend->writes.size(), 2u);
+    EXPECT_EQ(backend->writes.size(), 34u);
     EXPECT_TRUE(recorder.messages.empty());
     EXPECT_EQ(form1.Link.GetStage1Attempts(), 7);
 }

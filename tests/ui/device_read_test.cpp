@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
 
 #include <QComboBox>
 #include <QLabel>
@@ -37,13 +38,20 @@ class SimulatedLine : public ::testing::Test {
         EXPECT_EQ(form1.Link.OpenPort(), 0);
     }
 
+    // A device missing from the line fails the test (GoogleTest reports the exception)
+    // instead of crashing the test program.
+    vsim::VirtualDevice& Found(vsim::VirtualLine& line, int address) {
+        vsim::VirtualDevice* device = line.Find(address);
+        if (!device) throw std::runtime_error("no device at " + std::to_string(address));
+        return *device;
+    }
     template <class F>
     void Device(int address, F&& change) {
-        server.WithLine([&](vsim::VirtualLine& line) { change(*line.Find(address)); });
+        server.WithLine([&](vsim::VirtualLine& line) { change(Found(line, address)); });
     }
     std::vector<uint8_t> BlockOf(int address) {
         return server.WithLine(
-            [&](vsim::VirtualLine& line) { return line.Find(address)->Block(); });
+            [&](vsim::VirtualLine& line) { return Found(line, address).Block(); });
     }
     void Choose(int number) { form1.CBoxUstrClick(number - 1); }
 
@@ -167,6 +175,7 @@ TEST_F(SimulatedLine, OtherModelsGetAWarningAndTheWindowStaysAsItWas) {
     Choose(3);
     Device(3, [](vsim::VirtualDevice& d) { d.SetType(255); });
     form1.InPortClick();
+    ASSERT_FALSE(recorder.messages.empty());
     EXPECT_EQ(recorder.messages.back().text,
               "устройство 3 - не определен тип прибора\nДанные не считаны");
 }

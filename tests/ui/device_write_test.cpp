@@ -77,32 +77,120 @@ TEST_F(Editing, F10WritesExactlyTheEditedFields) {
     EXPECT_EQ(QApplication::focusWidget(), ui.Ust2);  // the control last edited
 }
 
-// Renumbering: the number chosen stops polling and waits for the write; the block goes to the
-// old address, the confirmation and the read to the new. A number another device answers at
-// is refused before any block goes out and put back to the device's own.
-TEST_F(Editing, RenumberingTakesOnlyAFreeNumber) {
-    ReadDevice(1);
-    form1.BtnPuskTimerClick();
-    Choose(form1.ui->CBoxUstrZ, 1);  // "2": the ВЭК-01МЕ's
-    EXPECT_FALSE(form1.Timer1.isActive());
-    EXPECT_EQ(form1.Record.Changed, 1);
-    form1.ui->AOutPort->trigger();
-    EXPECT_EQ(Texts(), std::vector<std::string>{"Номер 2 уже занят другим устройством.\n"
-                                                "Сохранение отменено"});
-    EXPECT_EQ(BlocksStored(1) + BlocksStored(2), 0);
-    EXPECT_EQ(form1.ui->CBoxUstrZ->currentText(), "1");
-    EXPECT_EQ(form1.Record.NewDeviceNumber, 0);
+// The requests the link writes, address and function code, in order.
+struct RequestLog final : LinkObserver {
+    std::vector<std::pair<int, int>> requests;
+    void RequestWritten(int64_t, std::span<const uint8_t> frame) override {
+        requests.emplace_back(frame[0], frame[1]);
+    }
+    void ReplyRead(int64_t, std::span<const uint8_t>, int64_t) override {}
+    void TransactionEnded(int64_t, int32_t, int32_t) override {}
+    int Count(int address, int function) const {
+        return int(std::count(requests.begin(), requests.end(), std::pair{address, function}));
+    }
+    // The requests to an address before the first block write.
+    int BeforeBlock(int address) const {
+        int n = 0;
+        for (auto [a, f] : requests) {
+            if (f == 69) break;
+            n += a == address;
+        }
+        return n;
+    }
+};
 
-    recorder.messages.clear();
-    Choose(form1.ui->CBoxUstrZ, 4);
-    form1.ui->AOutPort->trigger();
-    EXPECT_TRUE(recorder.messages.empty()) << Texts()[0];
-    EXPECT_EQ(BlockOf(5)[17], 4);
-    EXPECT_EQ(form1.Record.DeviceNumber, 4);
-    EXPECT_EQ(form1.ui->CBoxUstr->currentText(), "5");
-    EXPECT_EQ(form1.Record.DataRead, 1);
+// Renumbering: the number chosen stops polling and waits for the write, which first asks the
+// new number for an identification with the search's two attempts. Anything that answers
+// there (a device, its exception, a garbled or a foreign reply), up or down, refuses the
+// number before any block goes out, and the block carries the device's own number again, so
+// that the next write sends the other edit. A free number, the last one too, is taken: the
+// block goes to the old address, the confirmation and the read to the new, and if the
+// confirmation fails the window still shows the number the device now answers at.
+struct Renumbering {
+    const char* name;
+    int from, to;                   // bus numbers
+    bool occupied;                  // a device answers at `to`
+    void (*prepare)(Editing&);      // faults of the line
+    const char* failure = nullptr;  // taken, but the confirmation fails with this report
+};
+
+class RenumberingCase : public Editing, public ::testing::WithParamInterface<Renumbering> {};
+
+TEST_P(RenumberingCase, TakesOnlyAFreeNumber) {
+    const Renumbering& c = GetParam();
+    RequestLog log;
+    form1.Link.Observer = &log;
+    ReadDevice(c.from);
+    const std::vector<uint8_t> before = BlockOf(c.from);
+    form1.BtnPuskTimerClick();
+    Choose(form1.ui->CBoxUstrZ, c.to - 1);
+    EXPECT_FALSE(form1.Timer1.isActive());
+    Choose(form1.ui->CBoxTipSign1, 1 - form1.ui->CBoxTipSign1->currentIndex());
+    EXPECT_EQ(form1.Record.GetDeviceNumberByte(), c.to - 1);
+    if (c.prepare) c.prepare(*this);
+    log.requests.clear();
+    QTest::keyClick(&form1, Qt::Key_F10);
+    form1.Link.Observer = nullptr;
+    // A silent number is asked twice, whatever the operator's attempts.
+    if (!c.occupied) EXPECT_EQ(log.BeforeBlock(c.to), 2);
+
+    if (c.occupied) {
+        EXPECT_EQ(Texts(), std::vector<std::string>{"Номер " + std::to_string(c.to) +
+                                                    " уже занят другим устройством.\n"
+                                                    "Сохранение отменено"});
+        EXPECT_EQ(log.Count(c.from, 69) + log.Count(c.to, 69), 0);
+        EXPECT_EQ(form1.ui->CBoxUstrZ->currentText(), QString::number(c.from));
+        EXPECT_EQ(form1.Record.NewDeviceNumber, c.from - 1);
+        Device(2, [](vsim::VirtualDevice& d) { d.faults = {}; });
+        QTest::qWait(50);  // what is left of a garbled reply passes
+        recorder.messages.clear();
+        QTest::keyClick(&form1, Qt::Key_F10);
+        EXPECT_TRUE(recorder.messages.empty()) << Texts()[0];
+        ASSERT_EQ(BlocksStored(c.from), 1);
+        std::vector<uint8_t> expected = before;
+        expected[vsim::blk::kFlags] ^= vsim::blk::kAlarmHigh1;
+        EXPECT_EQ(BlockOf(c.from), expected);
+        return;
+    }
+    const std::string failure =
+        c.failure ? "устройство " + std::to_string(c.to) + " " + server.PortPath() + c.failure : "";
+    EXPECT_EQ(Texts(),
+              failure.empty() ? std::vector<std::string>{} : std::vector<std::string>{failure});
+    EXPECT_EQ(log.Count(c.from, 69), 1);
+    EXPECT_EQ(form1.Record.DeviceNumber, c.to - 1);
+    EXPECT_EQ(form1.ui->CBoxUstr->currentText(), QString::number(c.to));
+    EXPECT_EQ(form1.Record.Changed, c.failure ? 1 : 0);
     EXPECT_GE(clock.SkippedMs(), 1900);  // the store wait
+    if (c.failure) return;
+    EXPECT_EQ(form1.Record.DataRead, 1);
+    ASSERT_EQ(BlockOf(c.to)[17], c.to - 1);
+    // The device is read and written at its new number.
+    QTest::keyClick(&form1, Qt::Key_F10);
+    EXPECT_TRUE(recorder.messages.empty()) << Texts()[0];
+    EXPECT_EQ(BlocksStored(c.to), 2);
 }
+
+void Faults(Editing& t, vsim::DeviceFaults faults) {
+    t.Device(2, [&](vsim::VirtualDevice& d) { d.faults = faults; });
+}
+
+const Renumbering kRenumberings[] = {
+    {"UpOntoADevice", 1, 2, true, nullptr},
+    {"DownOntoADevice", 2, 1, true, nullptr},
+    {"OntoAnException", 1, 2, true, [](Editing& t) { Faults(t, {.exceptionCode = 2}); }},
+    {"OntoABadChecksum", 1, 2, true, [](Editing& t) { Faults(t, {.badCrc = true}); }},
+    {"OntoAForeignReply", 1, 2, true, [](Editing& t) { Faults(t, {.foreignFunction = 256}); }},
+    {"ToAFreeNumber", 1, 5, false, nullptr},
+    {"ToTheLastNumber", 1, 32, false, nullptr},
+    {"ConfirmationFails", 1, 5, false,
+     [](Editing& t) {
+         t.form1.Link.SetStage1Attempts(1);
+         t.Device(1, [](vsim::VirtualDevice& d) { d.SetBusyTime(std::chrono::seconds(5)); });
+     },
+     " не отвечает на запрос"},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, RenumberingCase, ::testing::ValuesIn(kRenumberings),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The wheel passing over the window is never a choice: no closed list changes on a notch,
 // focused or not, and the write, a trim and the close then send the device its own block; the
@@ -177,10 +265,11 @@ TEST_F(Editing, CancelledDeviceChoiceShowsTheDevicesOwnNumber) {
 
 // Every way to a record that does not hold a whole block of the device on the line ends
 // before a block is sent, with a clear message.
+// Each is reported once, and no refusal leaves polling running.
 struct Refusal {
     const char* name;
     void (*prepare)(Editing&);
-    const char* message;
+    const char* message;  // one that starts with a space follows "устройство 1 <port>"
 };
 
 class WriteRefusal : public Editing, public ::testing::WithParamInterface<Refusal> {};
@@ -189,9 +278,14 @@ TEST_P(WriteRefusal, SendsNoBlock) {
     GetParam().prepare(*this);
     recorder.messages.clear();
     form1.OutPortClick();
-    EXPECT_EQ(Texts(), std::vector<std::string>{GetParam().message});
+    const std::string message = GetParam().message;
+    EXPECT_EQ(Texts(), std::vector<std::string>{message[0] == ' '
+                                                    ? "устройство 1 " + server.PortPath() + message
+                                                    : message});
     EXPECT_EQ(BlocksStored(1) + BlocksStored(2), 0);
     EXPECT_FALSE(form1.ui->ProgressBar1->isVisible());
+    EXPECT_FALSE(form1.Timer1.isActive());
+    EXPECT_EQ(form1.ReportErrors, 1);
     // The write's start moved the focus to the window's first tab stop, and it stays there.
     if (form1.Record.DataRead) {
         EXPECT_EQ(QApplication::focusWidget(), form1.ui->CBoxTipD1);
@@ -246,6 +340,15 @@ const Refusal kRefusals[] = {
          t.form1.Record.NewDeviceNumber = 4;
      },
      kNoData},
+    // While polling keeps failed reads quiet, a failed identification stops it and is shown.
+    {"SilentWhilePolling",
+     [](Editing& t) {
+         t.ReadDevice(1);
+         t.form1.Link.SetStage1Attempts(1);
+         t.form1.BtnPuskTimerClick();
+         t.Device(1, [](vsim::VirtualDevice& d) { d.faults.silent = true; });
+     },
+     " не отвечает на запрос"},
     {"AnotherTypeOnTheLine",
      [](Editing& t) {
          t.ReadDevice(1);
@@ -281,6 +384,7 @@ TEST_F(Editing, SetpointEditsCheckWhatIsTyped) {
         {"100,1", kInputError, "", "100"},
         {"-5", kInputError, "", "100"},  // passes the characters, fails the range
         {"5-", kInputError, "", "100"},
+        {"-", kInputError, "", "100"},  // not "not a number"
         {"5,", kInputError, "", "100"},
         {"1,2,3", kInputError, "", "100"},
         {"50", nullptr, "8191", "50"},
@@ -396,6 +500,18 @@ TEST_F(Editing, OnlyWhatTheOperatorTypesIsStored) {
         Type(form1.ui->Ust1, form1.ui->Ust1->text());
         EXPECT_EQ(form1.Record.GetSetpoint1(), c.retyped) << c.code;
         EXPECT_TRUE(recorder.messages.empty()) << Texts()[0];
+    }
+    // Focus taken by another program, a popup or the menu bar is no leaving: a half-typed
+    // value ("1", below the range) shows nothing and stores nothing.
+    for (Qt::FocusReason reason :
+         {Qt::ActiveWindowFocusReason, Qt::PopupFocusReason, Qt::MenuBarFocusReason}) {
+        form1.ui->Ust1->setFocus(Qt::MouseFocusReason);
+        form1.ui->Ust1->selectAll();
+        QTest::keyClick(form1.ui->Ust1, Qt::Key_1);
+        QFocusEvent out(QEvent::FocusOut, reason);
+        QApplication::sendEvent(form1.ui->Ust1, &out);
+        EXPECT_TRUE(recorder.messages.empty()) << reason;
+        EXPECT_EQ(form1.Record.GetSetpoint1(), 8191) << reason;
     }
     form1.ui->Ust1->setFocus(Qt::MouseFocusReason);
     form1.ui->Ust1->selectAll();

@@ -11,6 +11,8 @@
 #include <QLocale>
 #include <QTest>
 #include <QWheelEvent>
+#include <stdexcept>
+#include <string>
 
 #include "line_server.h"
 #include "support/message_recorder.h"
@@ -53,9 +55,15 @@ class WindowOnLine : public ::testing::Test {
         EXPECT_TRUE(QTest::qWaitForWindowActive(&form1));
     }
 
+    // A device missing from the line fails the test that asks for it (GoogleTest reports the
+    // exception) instead of crashing the whole test program.
     template <class F>
     auto Device(int address, F&& f) {
-        return server.WithLine([&](vsim::VirtualLine& line) { return f(*line.Find(address)); });
+        return server.WithLine([&](vsim::VirtualLine& line) {
+            vsim::VirtualDevice* device = line.Find(address);
+            if (!device) throw std::runtime_error("no device at " + std::to_string(address));
+            return f(*device);
+        });
     }
     std::vector<uint8_t> BlockOf(int address) {
         return Device(address, [](vsim::VirtualDevice& d) { return d.Block(); });
