@@ -8,6 +8,8 @@
 #include <span>
 #include <string_view>
 
+#include "device/protocol.h"
+
 class QLineEdit;
 class QPushButton;
 class QComboBox;
@@ -18,11 +20,6 @@ constexpr int kMeasurementSize = 10;
 constexpr int kBlockMinimum = 18;
 // Device numbers are 0-based; the bus address is the number + 1 (1..32).
 constexpr int32_t kMaxDeviceNumber = 31;
-
-// Device type codes of the identification reply.
-constexpr int32_t kTypeVek01 = 105;  // one measuring channel
-constexpr int32_t kTypeVek02 = 106;  // two measuring channels
-constexpr int32_t kTypeUndetermined = 255;
 
 // Outcome of the value check of a setpoint text.
 struct SetpointCheck {

@@ -1,14 +1,11 @@
 // Calibration of the scale ends of each channel, the trim of the output current written at
 // once, and the device's new bus number, taken over by the next write.
 #include "device/conversions.h"
+#include "device/device_exchanges.h"
 #include "ui/Obr_vek.h"
 #include "ui_Obr_vek.h"
 
 namespace {
-
-constexpr uint8_t kCalibrationModeFunction = 5;
-constexpr uint8_t kCalibrationModeOn[] = {0x10, 0x01, 0xFF, 0x00};
-constexpr uint8_t kCalibrationModeOff[] = {0x10, 0x01, 0x00, 0x00};
 
 std::string CalibrationQuestion(bool scaleEnd) {
     return std::string("Внимание! Сейчас будет произведена калибровка\n") +
@@ -116,9 +113,7 @@ std::string TForm1::CalibrationRefusal(int channel, bool scaleEnd, int32_t code)
 // The operator pressed for this command, so its failure is shown even while polling keeps
 // failed reads quiet.
 bool TForm1::SendCalibrationMode(bool on) {
-    ReplyBuffer reply{};
-    const int32_t result = Link.Transact(Record.DeviceNumber, kCalibrationModeFunction,
-                                         on ? kCalibrationModeOn : kCalibrationModeOff, reply);
+    const int32_t result = SetCalibrationMode(Link, Record.DeviceNumber, on);
     if (result == lrOk) return true;
     Link.ReportError(Record.DeviceNumber, result);
     return false;

@@ -4,6 +4,7 @@
 #include <QLocale>
 
 #include "device/conversions.h"
+#include "device/device_exchanges.h"
 #include "link/saved_text.h"
 #include "ui/Obr_vek.h"
 #include "ui_Obr_vek.h"
@@ -23,64 +24,27 @@ QString Integer(int32_t value) {
     return QString::number(value);
 }
 
-// A configuration reply the record can take whole: at least up to the device number and no
-// longer than the record's block.
-bool WholeBlockReply(const ReplyBuffer& reply) {
-    const uint8_t length = reply[2];
-    return length >= kBlockMinimum && length <= kBlockCapacity;
-}
-
 }  // namespace
 
 void TForm1::InPortClick() {
     OperationUnderWay underWay(*this);
-    ReplyBuffer reply{};
-    std::array<uint8_t, 40> payload{};
-    // The block is cleared here; it may be written back only once this read has completed.
-    Record.DataRead = 0;
-    Record.LoadBlock(reply);
-    Record.LoadMeasurements(reply);
-
-    int32_t result = Link.Transact(Record.DeviceNumber, 17, {}, reply);
-    if (result != lrOk) return ReadFailed(result);
-    const int32_t version = reply[3];
-    const int32_t type = reply[5];
-    if (type != Record.TypeCode || version != Record.Version) {
-        Record.LayoutReady = 0;
+    const DeviceRead read = ReadDevice(Link, Record);
+    if (read.identityChanged) {
         for (QComboBox* box : {ui->CBoxTipD1, ui->CBoxTipK1, ui->CBoxBreak1, ui->CBoxTipD2,
                                ui->CBoxTipK2, ui->CBoxBreak2}) {
             box->setCurrentIndex(0);
         }
     }
-    Record.TypeCode = type;
-    Record.Version = version;
-
-    reply.fill(0);
-    result = Link.Transact(Record.DeviceNumber, 68, {}, reply);
-    if (result == lrOk && !WholeBlockReply(reply)) result = lrReceiveError;
-    if (result != lrOk) return ReadFailed(result);
-    // A block that names another number is not this device's to show or to write back: the
-    // measurements would come from that number, and the write would send this block there.
-    if (const int32_t named = reply[3 + 17]; named != Record.DeviceNumber) {
+    if (read.BlockTaken()) {
+        ui->CBoxUstr->setCurrentIndex(Record.DeviceNumber);
+        ui->CBoxUstrZ->setCurrentIndex(Record.NewDeviceNumber);
+    }
+    if (read.foreignNumber >= 0) {
         return ReadFailed(0, "устройство " + std::to_string(Record.DeviceNumber + 1) + " " +
                                  Link.PortName + " передало базу данных устройства " +
-                                 std::to_string(named + 1) + "\nДанные не считаны");
+                                 std::to_string(read.foreignNumber + 1) + "\nДанные не считаны");
     }
-    Record.SetBlockLength(reply[2]);
-    Record.LoadBlock(reply);
-    Record.UpdateNonPrivileged();
-    Record.DeviceNumber = Record.GetDeviceNumberByte();
-    Record.NewDeviceNumber = Record.DeviceNumber;
-    Record.BlockOrigin = Record.DeviceNumber;
-    ui->CBoxUstr->setCurrentIndex(Record.DeviceNumber);
-    ui->CBoxUstrZ->setCurrentIndex(Record.NewDeviceNumber);
-
-    reply.fill(0);
-    payload[0] = 0x00;
-    payload[1] = 0x01;
-    result = Link.Transact(Record.DeviceNumber, 71, std::span(payload.data(), 2), reply);
-    if (result != lrOk) return ReadFailed(result);
-    Record.LoadMeasurements(reply);
+    if (!read.Completed()) return ReadFailed(read.result);
 
     if (WarnIfNotServed()) return;
     if (!Record.LayoutReady) LayOutForType();
@@ -111,7 +75,7 @@ bool TForm1::WarnIfNotServed() {
     std::string text;
     if (Record.TypeCode == kTypeUndetermined) {
         text = device + " - не определен тип прибора" + "\nДанные не считаны";
-    } else if (Record.TypeCode != kTypeVek01 && Record.TypeCode != kTypeVek02) {
+    } else if (!IsServedModel(Record.TypeCode)) {
         text = device + " -  не ВЭК-01МЕ и не ВЭК-02МЕ" + "\nДанные не считаны";
     } else {
         return false;

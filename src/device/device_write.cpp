@@ -4,22 +4,14 @@
 // unsent changes for writing.
 #include <QCloseEvent>
 
+#include "device/device_exchanges.h"
 #include "ui/Obr_vek.h"
 #include "ui_Obr_vek.h"
-
-namespace {
-
-// Pause that lets the device store the block before it is asked to confirm.
-constexpr int32_t kStoreWaitMs = 2000;
-
-}  // namespace
 
 bool TForm1::OutPortClick() {
     // No polling tick reads while the write or one of its message boxes is under way.
     OperationUnderWay underWay(*this);
     FocusFirstTabStop();
-    // Only a whole block read from a served device goes back: not one cleared by a failed
-    // read, not another model's after a model warning, nor one that names a number off the bus.
     if (!Record.HoldsWritableBlock()) {
         ShowWarning("Нет данных о приборе,\nпроизведите ввод информации с СОМ порта");
         return false;
@@ -29,76 +21,47 @@ bool TForm1::OutPortClick() {
     ui->ProgressBar1->show();
     AdvanceProgress();
 
-    ReplyBuffer reply{};
-    int32_t result = Link.Transact(Record.DeviceNumber, 17, {}, reply);
-    if (result != lrOk) {
-        StopPollingIfRunning();
-        if (ReportErrors) Link.ReportError(Record.DeviceNumber, result);
-        return FinishWrite(false);
+    WriteProgress progress;
+    progress.checked = [this] { AdvanceProgress(); };
+    progress.taken = [this] {
+        ui->CBoxUstr->setCurrentIndex(Record.DeviceNumber);
+        AdvanceProgress();
+    };
+    const DeviceWrite write = WriteBlock(Link, Record, progress);
+    switch (write.reached) {
+        case DeviceWrite::Done:
+            InPortClick();
+            return FinishWrite(true);
+        case DeviceWrite::Record:  // checked above
+            break;
+        case DeviceWrite::Identification:
+            StopPollingIfRunning();
+            if (ReportErrors) Link.ReportError(Record.DeviceNumber, write.result);
+            break;
+        case DeviceWrite::Type:
+            ShowWarning(
+                "Не совпадает тип прибора \nпри попытке сохранить базу.\nСохранение отменено");
+            break;
+        case DeviceWrite::Version:
+            ShowWarning(
+                "Не совпадает версия прибора \nпри попытке сохранить базу.\nСохранение отменено");
+            break;
+        case DeviceWrite::NewNumber:
+            if (write.refusedNumber < 0) {
+                Link.ReportError(Record.NewDeviceNumber, write.result);
+                break;
+            }
+            // The block carries the device's own number again.
+            ShowWarning("Номер " + std::to_string(write.refusedNumber + 1) +
+                        " уже занят другим устройством.\nСохранение отменено");
+            ui->CBoxUstrZ->setCurrentIndex(Record.DeviceNumber);
+            break;
+        case DeviceWrite::Block:
+        case DeviceWrite::Confirmation:
+            Link.ReportError(Record.DeviceNumber, write.result);
+            break;
     }
-    if (reply[5] != Record.TypeCode) {
-        ShowWarning("Не совпадает тип прибора \nпри попытке сохранить базу.\nСохранение отменено");
-        return FinishWrite(false);
-    }
-    if (reply[3] != Record.Version) {
-        ShowWarning(
-            "Не совпадает версия прибора \nпри попытке сохранить базу.\nСохранение отменено");
-        return FinishWrite(false);
-    }
-
-    if (Record.NewDeviceNumber != Record.DeviceNumber && !NewNumberIsFree()) {
-        return FinishWrite(false);
-    }
-
-    std::array<uint8_t, kBlockCapacity> payload{};
-    Record.CopyBlockTo(payload);
-    AdvanceProgress();
-    result = Link.Transact(Record.DeviceNumber, 69,
-                           std::span(payload.data(), Record.GetBlockLength()), reply);
-    if (result != lrOk) {
-        Link.ReportError(Record.DeviceNumber, result);
-        return FinishWrite(false);
-    }
-
-    // The device has taken the block, and with it the new number.
-    Record.DeviceNumber = Record.NewDeviceNumber;
-    Record.BlockOrigin = Record.DeviceNumber;
-    ui->CBoxUstr->setCurrentIndex(Record.DeviceNumber);
-    AdvanceProgress();
-    Link.WaitMs(kStoreWaitMs);
-
-    reply.fill(0);
-    result = Link.Transact(Record.DeviceNumber, 14, {}, reply);
-    if (result != lrOk) {
-        Link.ReportError(Record.DeviceNumber, result);
-        return FinishWrite(false);
-    }
-    Record.Changed = 0;
-    InPortClick();
-    return FinishWrite(true);
-}
-
-// A device that already answers at the new number would answer every request together with
-// the renumbered one. Only silence there lets the number go out; a refused number is put back
-// to the one the device has, so that the next write carries the other changes.
-bool TForm1::NewNumberIsFree() {
-    ReplyBuffer reply{};
-    int32_t result = lrNoReply;
-    {
-        ScopedStage1Attempts search(Link, kSearchStage1Attempts);
-        result = Link.Transact(Record.NewDeviceNumber, 17, {}, reply);
-    }
-    if (result == lrNoReply) return true;
-    if (result == lrPortFailed || result == lrPortNotConnected) {
-        Link.ReportError(Record.NewDeviceNumber, result);
-        return false;
-    }
-    ShowWarning("Номер " + std::to_string(Record.NewDeviceNumber + 1) +
-                " уже занят другим устройством.\nСохранение отменено");
-    Record.NewDeviceNumber = Record.DeviceNumber;
-    Record.SetDeviceNumberByte(Record.DeviceNumber);
-    ui->CBoxUstrZ->setCurrentIndex(Record.DeviceNumber);
-    return false;
+    return FinishWrite(false);
 }
 
 // The window does not repaint while an exchange blocks it: the bar is painted at each step.

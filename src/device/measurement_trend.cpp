@@ -57,7 +57,7 @@ void MeasurementTrend::SaveCsv(std::ostream& out) const {
     out << "время,устройство,модель,канал 1 кПа,канал 1 %,канал 2 кПа,канал 2 %,уставка 1 %,"
            "уставка 2 %\n";
     for (const TrendSample& s : samples_) {
-        out << WallTimeText(s.timeMs) << ',' << s.deviceNumber + 1 << ',' << s.ModelName();
+        out << WallTimeText(s.timeMs) << ',' << s.deviceNumber + 1 << ',' << s.Model();
         for (int ch = 0; ch < 2; ++ch)
             out << ',' << Text(s.kpa[ch]) << ',' << Text(s.percent[ch]);
         out << ',' << Text(s.setpointPercent[0]) << ',' << Text(s.setpointPercent[1]) << '\n';
@@ -77,7 +77,7 @@ std::vector<TrendSample> MeasurementTrend::LoadCsv(std::istream& in) {
         std::from_chars(fields[1].data(), fields[1].data() + fields[1].size(), s.deviceNumber);
         --s.deviceNumber;
         s.typeCode = kTypeVek02;
-        if (fields[2] != s.ModelName()) s.typeCode = kTypeVek01;
+        if (fields[2] != s.Model()) s.typeCode = kTypeVek01;
         for (int ch = 0; ch < 2; ++ch) {
             s.kpa[ch] = ParseNumber(fields[3 + 2 * ch]);
             s.percent[ch] = ParseNumber(fields[4 + 2 * ch]);

@@ -25,7 +25,7 @@ struct TrendSample {
     std::array<double, 2> setpointKpa{};
 
     int Channels() const { return typeCode == kTypeVek02 ? 2 : 1; }
-    const char* ModelName() const { return typeCode == kTypeVek02 ? "ВЭК-02МЕ" : "ВЭК-01МЕ"; }
+    const char* Model() const { return ModelName(typeCode); }
     // The channel (1 or 2) whose output a setpoint (1 or 2) watches.
     int SetpointChannel(int setpoint) const { return Channels() == 2 ? setpoint : 1; }
 };

@@ -125,7 +125,6 @@ class TForm1 : public QMainWindow {
 
     // Steps of the write.
     void AdvanceProgress();
-    bool NewNumberIsFree();
     bool FinishWrite(bool written);
 
     // Steps of the device read.

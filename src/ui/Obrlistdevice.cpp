@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <algorithm>
 
+#include "device/device_exchanges.h"
 #include "link/Comportclass.h"
 #include "ui/closed_list_guard.h"
 #include "ui_Obrlistdevice.h"
@@ -12,29 +13,7 @@
 namespace {
 
 constexpr int kGridRows = 32;  // below the heading
-constexpr uint8_t kIdentify = 17;
 constexpr int kProgressStep = 10;
-
-// The model name of an identification reply's type code; empty for a type the tool does not
-// know.
-QString ModelName(uint8_t type) {
-    switch (type) {
-        case 100:
-            return QStringLiteral("КСВЛ");
-        case 101:
-            return QStringLiteral("РУН-ТС");
-        case 102:
-            return QStringLiteral("РУН-ТП");
-        case 103:
-            return QStringLiteral("ЛСТА");
-        case 105:
-            return QStringLiteral("ВЭК-01МЕ");
-        case 106:
-            return QStringLiteral("ВЭК-02МЕ");
-        default:
-            return {};
-    }
-}
 
 }  // namespace
 
@@ -106,8 +85,6 @@ void TFormDevice::Button1Click() {
         SetCell(0, row, QString());
         SetCell(1, row, QString());
     }
-    ReplyBuffer reply{};
-
     QProgressBar* bar = ui->ProgressBar1;
     bar->setMaximum(100);
     bar->setValue(0);
@@ -123,13 +100,12 @@ void TFormDevice::Button1Click() {
     int found = 0;
     for (int number = 0; number < highest; ++number) {
         StepProgress();
-        // A reply that ends early must not show the previous device's type.
-        reply.fill(0);
-        const int32_t result = link_.Transact(number, kIdentify, {}, reply);
+        const Identification id = Identify(link_, number);
+        const int32_t result = id.result;
         if (result == lrOk) {
             ++found;
             SetCell(0, found, QString::number(number + 1));
-            SetCell(1, found, ModelName(reply[5]));
+            SetCell(1, found, QString::fromUtf8(ModelName(id.type)));
         } else if ((result >= lrPortOpenFailed && result <= lrPortSetupError) ||
                    result == lrPortFailed) {
             link_.ReportError(number, result);

@@ -239,7 +239,7 @@ void TrendWindow::Refresh() {
         const TrendSample& last = samples.back();
         LabSource->setText(QString("Устройство %1, %2, порт %3; точек: %4")
                                .arg(last.deviceNumber + 1)
-                               .arg(last.ModelName())
+                               .arg(last.Model())
                                .arg(QString::fromStdString(trend_.Port()))
                                .arg(samples.size()));
     }

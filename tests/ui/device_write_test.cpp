@@ -132,7 +132,9 @@ TEST_P(RenumberingCase, TakesOnlyAFreeNumber) {
     QTest::keyClick(&form1, Qt::Key_F10);
     form1.Link.Observer = nullptr;
     // A silent number is asked twice, whatever the operator's attempts.
-    if (!c.occupied) EXPECT_EQ(log.BeforeBlock(c.to), 2);
+    if (!c.occupied) {
+        EXPECT_EQ(log.BeforeBlock(c.to), 2);
+    }
 
     if (c.occupied) {
         EXPECT_EQ(Texts(), std::vector<std::string>{"Номер " + std::to_string(c.to) +

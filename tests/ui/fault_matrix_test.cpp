@@ -216,7 +216,9 @@ TEST_P(FaultMatrix, Cell) {
             EXPECT_EQ(form1.Record.DataRead, whole ? 1 : 0);
         }
         // A block that went out is no longer offered at the close; one that did not still is.
-        if (c.op == Op::Write || c.op == Op::Trim) EXPECT_EQ(form1.Record.Changed, stored ? 0 : 1);
+        if (c.op == Op::Write || c.op == Op::Trim) {
+            EXPECT_EQ(form1.Record.Changed, stored ? 0 : 1);
+        }
     }
     EXPECT_FALSE(ui.ProgressBar1->isVisible());
     if (c.op == Op::Calibrate || c.op == Op::CalibrateRead) {

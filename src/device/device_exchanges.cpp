@@ -1,0 +1,143 @@
+#include "device/device_exchanges.h"
+
+#include <array>
+
+Identification Identify(TComPortClass& link, int32_t number) {
+    ReplyBuffer reply{};
+    Identification id;
+    id.result = link.Transact(number, kFnIdentify, {}, reply);
+    if (id.result == lrOk) {
+        id.version = reply[kReplyVersion];
+        id.type = reply[kReplyType];
+    }
+    return id;
+}
+
+namespace {
+
+// A configuration reply the record can take whole: at least up to the device number and no
+// longer than the record's block.
+bool WholeBlockReply(const ReplyBuffer& reply) {
+    const uint8_t length = reply[kReplyByteCount];
+    return length >= kBlockMinimum && length <= kBlockCapacity;
+}
+
+}  // namespace
+
+DeviceRead ReadDevice(TComPortClass& link, TProgVEKClass& record) {
+    DeviceRead read;
+    // The block is cleared here; it may be written back only once a read has been accepted.
+    ReplyBuffer reply{};
+    record.DataRead = 0;
+    record.LoadBlock(reply);
+    record.LoadMeasurements(reply);
+
+    const Identification id = Identify(link, record.DeviceNumber);
+    read.result = id.result;
+    if (read.result != lrOk) return read;
+    read.identityChanged = id.type != record.TypeCode || id.version != record.Version;
+    if (read.identityChanged) record.LayoutReady = 0;
+    record.TypeCode = id.type;
+    record.Version = id.version;
+
+    read.reached = DeviceRead::Block;
+    read.result = link.Transact(record.DeviceNumber, kFnReadBlock, {}, reply);
+    if (read.result == lrOk && !WholeBlockReply(reply)) read.result = lrReceiveError;
+    if (read.result != lrOk) return read;
+    // A block that names another number is not this device's to show or to write back: the
+    // measurements would come from that number, and the write would send this block there.
+    if (const int32_t named = reply[kReplyData + 17]; named != record.DeviceNumber) {
+        read.foreignNumber = named;
+        return read;
+    }
+    record.SetBlockLength(reply[kReplyByteCount]);
+    record.LoadBlock(reply);
+    record.UpdateNonPrivileged();
+    record.DeviceNumber = record.GetDeviceNumberByte();
+    record.NewDeviceNumber = record.DeviceNumber;
+    record.BlockOrigin = record.DeviceNumber;
+
+    read.reached = DeviceRead::Measurements;
+    reply.fill(0);
+    read.result = link.Transact(record.DeviceNumber, kFnMeasurements, kMeasurementRequest, reply);
+    if (read.result != lrOk) return read;
+    record.LoadMeasurements(reply);
+    read.reached = DeviceRead::Done;
+    return read;
+}
+
+namespace {
+
+// A device that already answers at the new number would answer every request together with
+// the renumbered one: only silence there (asked with a search's attempts) lets it go out.
+// Anything else refuses it and puts the device's own number back into the block, so that the
+// next write carries the other changes; a failed port refuses it as it is.
+int32_t ProbeNewNumber(TComPortClass& link, TProgVEKClass& record) {
+    int32_t result;
+    {
+        ScopedStage1Attempts search(link, kSearchStage1Attempts);
+        result = Identify(link, record.NewDeviceNumber).result;
+    }
+    if (result == lrNoReply) return lrOk;
+    if (result == lrPortFailed || result == lrPortNotConnected) return result;
+    record.NewDeviceNumber = record.DeviceNumber;
+    record.SetDeviceNumberByte(record.DeviceNumber);
+    return lrOk;
+}
+
+}  // namespace
+
+DeviceWrite WriteBlock(TComPortClass& link, TProgVEKClass& record, const WriteProgress& progress) {
+    DeviceWrite write;
+    // Only a whole block read from a served device goes back: not one cleared by a failed
+    // read, not another model's after a model warning, nor one that came from another number.
+    if (!record.HoldsWritableBlock()) return write;
+
+    write.reached = DeviceWrite::Identification;
+    const Identification id = Identify(link, record.DeviceNumber);
+    write.result = id.result;
+    if (write.result != lrOk) return write;
+    write.reached = DeviceWrite::Type;
+    if (id.type != record.TypeCode) return write;
+    write.reached = DeviceWrite::Version;
+    if (id.version != record.Version) return write;
+    if (record.NewDeviceNumber != record.DeviceNumber) {
+        write.reached = DeviceWrite::NewNumber;
+        const int32_t wanted = record.NewDeviceNumber;
+        write.result = ProbeNewNumber(link, record);
+        if (write.result != lrOk) return write;
+        if (record.NewDeviceNumber != wanted) {
+            write.refusedNumber = wanted;
+            return write;
+        }
+    }
+
+    std::array<uint8_t, kBlockCapacity> payload{};
+    record.CopyBlockTo(payload);
+    if (progress.checked) progress.checked();
+    write.reached = DeviceWrite::Block;
+    ReplyBuffer reply{};
+    write.result = link.Transact(record.DeviceNumber, kFnWriteBlock,
+                                 std::span(payload.data(), record.GetBlockLength()), reply);
+    if (write.result != lrOk) return write;
+
+    // The device has taken the block, and with it the new number.
+    record.DeviceNumber = record.NewDeviceNumber;
+    record.BlockOrigin = record.DeviceNumber;
+    if (progress.taken) progress.taken();
+    link.WaitMs(kStoreWaitMs);
+
+    write.reached = DeviceWrite::Confirmation;
+    reply.fill(0);
+    write.result = link.Transact(record.DeviceNumber, kFnConfirm, {}, reply);
+    if (write.result != lrOk) return write;
+    record.Changed = 0;
+    write.reached = DeviceWrite::Done;
+    return write;
+}
+
+int32_t SetCalibrationMode(TComPortClass& link, int32_t number, bool on) {
+    ReplyBuffer reply{};
+    return link.Transact(number, kFnCalibrationMode, on ? kCalibrationModeOn : kCalibrationModeOff,
+                         reply);
+}
