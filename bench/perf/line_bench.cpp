@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "device/Obrnastr.h"
+#include "device/device_exchanges.h"
 #include "line_server.h"
 #include "link/Comportclass.h"
 #include "link/Cport.h"
@@ -42,7 +43,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kTurnaroundMs = 5;  // the simulator's default
-constexpr int kStoreWaitMs = 2000;
 constexpr double kWireGoal = 1.03;
 constexpr double kProcessorGoalPercent = 0.1;
 // The link is no slower than libmodbus when its median is within the runs' noise of
@@ -209,7 +209,7 @@ class LineBench {
         Measured m(measure);
         for (int i = 0; i < runs; ++i) {
             const auto t0 = Clock::now();
-            const int32_t result = link_.Transact(0, 17, {}, reply_);
+            const int32_t result = Identify(link_, 0).result;
             m.ms.push_back(MsSince(t0));
             if (result != lrOk) ++m.failures;
             m.limitMs = AnsweredMs();
@@ -217,25 +217,13 @@ class LineBench {
         return Keep(std::move(m));
     }
 
-    // The three transactions of the device read, with the record's loads; the device number
-    // goes on from the block, as in the tool. Adds the limit of each transaction.
+    // The device read as the tool makes it (three transactions); the device number goes on
+    // from the block. Adds the limit of each transaction.
     bool Read(int32_t deviceNumber, double& limitMs) {
-        const uint8_t measure[] = {0x00, 0x01};
-        reply_.fill(0);
-        if (link_.Transact(deviceNumber, 17, {}, reply_) != lrOk) return false;
-        limitMs += AnsweredMs();
-        record_.TypeCode = reply_[5];
-        record_.Version = reply_[3];
-        reply_.fill(0);
-        if (link_.Transact(deviceNumber, 68, {}, reply_) != lrOk) return false;
-        limitMs += AnsweredMs();
-        record_.SetBlockLength(reply_[2]);
-        record_.LoadBlock(reply_);
-        record_.DeviceNumber = record_.GetDeviceNumberByte();
-        reply_.fill(0);
-        if (link_.Transact(record_.DeviceNumber, 71, measure, reply_) != lrOk) return false;
-        limitMs += AnsweredMs();
-        record_.LoadMeasurements(reply_);
+        record_.DeviceNumber = deviceNumber;
+        if (!ReadDevice(link_, record_).Completed()) return false;
+        limitMs += 3 * AnsweredMs();
+        record_.DataRead = 1;  // accepted, as the window accepts a served model
         return true;
     }
 
@@ -255,20 +243,9 @@ class LineBench {
     // The write as the tool makes it: identification, the block, the device's storing time,
     // the confirmation, and the read that shows the result.
     bool Write(double& limitMs) {
-        const int32_t number = record_.DeviceNumber;
-        reply_.fill(0);
-        if (link_.Transact(number, 17, {}, reply_) != lrOk) return false;
-        limitMs += AnsweredMs();
-        if (reply_[5] != record_.TypeCode || reply_[3] != record_.Version) return false;
-        std::vector<uint8_t> payload(record_.GetBlockLength());
-        record_.CopyBlockTo(payload);
-        if (link_.Transact(number, 69, payload, reply_) != lrOk) return false;
-        limitMs += UnansweredMs();
-        link_.WaitMs(kStoreWaitMs);
-        limitMs += kStoreWaitMs;
-        if (link_.Transact(number, 14, {}, reply_) != lrOk) return false;
-        limitMs += AnsweredMs();
-        return Read(number, limitMs);
+        if (!WriteBlock(link_, record_).Confirmed()) return false;
+        limitMs += AnsweredMs() + UnansweredMs() + kStoreWaitMs + AnsweredMs();
+        return Read(record_.DeviceNumber, limitMs);
     }
 
     void TimeWrite(const std::string& measure, int runs) {
@@ -308,8 +285,7 @@ class LineBench {
             {
                 ScopedStage1Attempts attempts(link_, kSearchStage1Attempts);
                 for (int32_t number = 0; number < addresses; ++number) {
-                    reply_.fill(0);
-                    if (link_.Transact(number, 17, {}, reply_) == lrOk) {
+                    if (Identify(link_, number).result == lrOk) {
                         ++found;
                         limit += AnsweredMs();
                     } else {
@@ -342,7 +318,7 @@ class LineBench {
         int count = 0;
         for (int i = 0; i < runs; ++i) {
             auto t0 = Clock::now();
-            const int32_t result = link_.Transact(0, 17, {}, reply_);
+            const int32_t result = Identify(link_, 0).result;
             tool.ms.push_back(MsSince(t0));
             if (result != lrOk) ++tool.failures;
             tool.limitMs = AnsweredMs();
@@ -367,7 +343,6 @@ class LineBench {
     TComPort port_;
     TComPortClass link_;
     TProgVEKClass record_;
-    ReplyBuffer reply_{};
     int baud_;
     int longestScan_ = 0;
     SpeedResults results_;
