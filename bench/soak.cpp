@@ -21,10 +21,10 @@
 #include <string>
 #include <utility>
 
+#include "common/operator_message.h"
 #include "line_server.h"
 #include "support/short_wait_clock.h"
 #include "ui/Obr_vek.h"
-#include "ui/operator_message.h"
 #include "ui_Obr_vek.h"
 
 namespace {

@@ -30,13 +30,13 @@
 #include <string>
 #include <vector>
 
+#include "common/operator_message.h"
 #include "device/Obrnastr.h"
 #include "device/device_exchanges.h"
 #include "line_server.h"
 #include "link/Comportclass.h"
 #include "link/Cport.h"
 #include "perf_table.h"
-#include "ui/operator_message.h"
 
 namespace {
 

@@ -25,11 +25,11 @@
 #include <string>
 #include <vector>
 
+#include "common/operator_message.h"
 #include "line_server.h"
 #include "perf_table.h"
 #include "support/scripted_port.h"
 #include "ui/Obr_vek.h"
-#include "ui/operator_message.h"
 #include "ui/tool_windows.h"
 #include "ui/vek_application.h"
 #include "virtual_device.h"

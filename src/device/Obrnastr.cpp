@@ -1,10 +1,10 @@
-#include "Obrnastr.h"
+#include "device/Obrnastr.h"
 
 #include <algorithm>
 #include <cmath>
 #include <optional>
 
-#include "conversions.h"
+#include "device/conversions.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "conversions.h"
+#include "device/conversions.h"
 
 #include <algorithm>
 #include <charconv>

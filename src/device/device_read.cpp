@@ -3,9 +3,9 @@
 // model, and every value and state indicator on the window.
 #include <QLocale>
 
+#include "common/saved_text.h"
 #include "device/conversions.h"
 #include "device/device_exchanges.h"
-#include "link/saved_text.h"
 #include "ui/Obr_vek.h"
 #include "ui_Obr_vek.h"
 

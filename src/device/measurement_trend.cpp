@@ -1,11 +1,11 @@
-#include "measurement_trend.h"
+#include "device/measurement_trend.h"
 
 #include <charconv>
 #include <cmath>
 #include <limits>
 
+#include "common/saved_text.h"
 #include "device/conversions.h"
-#include "link/saved_text.h"
 
 namespace {
 

@@ -1,24 +1,18 @@
-#include "Comportclass.h"
+#include "link/Comportclass.h"
 
-#include "port_list.h"
+#include "link/port_list.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
-#include "../ui/operator_message.h"
-
-const char* const kPortDisconnectedText =
-    "COM-порт отключен. Проверьте оборудование, перезапустите программу.";
+#include "common/operator_message.h"
 
 namespace {
 
 constexpr uint8_t kPermittedFunctions[] = {1,  2,  3,  4,  5,  6,  14, 15, 17,
                                            18, 66, 67, 68, 69, 70, 71, 100};
-
-bool ExpectsNoReply(uint8_t function) {
-    return function == 69 || function == 70;
-}
 
 // The decimal number at the start of a text, as the line settings are read: digits only,
 // anything after them ignored; -1 when the text does not start with a digit.
@@ -181,43 +175,55 @@ void TComPortClass::ClosePort() {
     }
 }
 
-void TComPortClass::ReportError(int32_t deviceNumber, int32_t code) {
-    const std::string device = "устройство " + std::to_string(deviceNumber + 1) + " " + PortName;
-    const char* warning = "Предупреждение";
+std::optional<OperatorMessage> ExchangeErrorMessage(int32_t deviceNumber, int32_t code,
+                                                    const std::string& portName) {
+    const std::string device = "устройство " + std::to_string(deviceNumber + 1) + " " + portName;
+    auto warning = [](std::string text) -> OperatorMessage {
+        return {std::move(text), "Предупреждение", MessageIcon::Warning};
+    };
+    auto error = [](std::string text) -> OperatorMessage {
+        return {std::move(text), "Ошибка", MessageIcon::Error};
+    };
     switch (code) {
         case lrOk:
-            return;
+            return std::nullopt;
         case lrDeviceBusy:
-            return Show(device + " Идет запись базы данных. Ждите.", warning, MessageIcon::Warning);
+            return warning(device + " Идет запись базы данных. Ждите.");
         case lrReceiveError:
-            return Show(device + " ошибка приема данных ", warning, MessageIcon::Warning);
+            return warning(device + " ошибка приема данных ");
         case lrShortReply:
-            return Show(device + " тайм-аут приема данных", warning, MessageIcon::Warning);
+            return warning(device + " тайм-аут приема данных");
         case lrNoReply:
-            return Show(device + " не отвечает на запрос", warning, MessageIcon::Warning);
+            return warning(device + " не отвечает на запрос");
         case lrChecksumError:
-            return Show(device + " ошибка контрольной суммы", warning, MessageIcon::Warning);
+            return warning(device + " ошибка контрольной суммы");
         case lrPortOpenFailed:
-            return Show(" невозможно открыть последовательный порт ", warning,
-                        MessageIcon::Warning);
+            return warning(" невозможно открыть последовательный порт ");
         case lrPortNotConfigured:
-            return Show("вероятно, порт не настроен", "Ошибка", MessageIcon::Error);
+            return error("вероятно, порт не настроен");
         case lrPortSetupAtPowerOff:
-            return Show("сбой настройки порта при выключении прибора", "Ошибка",
-                        MessageIcon::Error);
+            return error("сбой настройки порта при выключении прибора");
         case lrPortSetupError:
-            return Show("ошибка настройки порта", "Ошибка", MessageIcon::Error);
+            return error("ошибка настройки порта");
         case lrPortNotConnected:
-            ClosePort();
-            return Show("Не выбран COM-порт.", "Ошибка", MessageIcon::Error);
+            return error("Не выбран COM-порт.");
         case lrPortFailed:
-            return ReportPortDisconnected();
+            return error(kPortDisconnectedText);
         default: {
             char hex[16];
             const int32_t shown = code & kDeviceExceptionMark ? code & 0xFF : code;
             std::snprintf(hex, sizeof hex, "%02X", static_cast<uint32_t>(shown));
-            return Show(device + " ошибка обмена " + hex, warning, MessageIcon::Warning);
+            return warning(device + " ошибка обмена " + hex);
         }
+    }
+}
+
+void TComPortClass::ReportError(int32_t deviceNumber, int32_t code) {
+    // A port that is gone asks the window to close; a port not chosen is closed first.
+    if (code == lrPortFailed) return ReportPortDisconnected();
+    if (code == lrPortNotConnected) ClosePort();
+    if (const auto message = ExchangeErrorMessage(deviceNumber, code, PortName)) {
+        ShowOperatorMessage(*message);
     }
 }
 

@@ -6,11 +6,13 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
-#include "Cport.h"
-#include "link_clock.h"
+#include "common/operator_message.h"
+#include "link/Cport.h"
+#include "link/link_clock.h"
 
 // Result codes of a transaction and of the link's own operations.
 enum LinkResult : int32_t {
@@ -102,6 +104,8 @@ class TComPortClass {
     // CRC-16/MODBUS of the first count bytes; 0xFFFF for a count of 0 or less.
     static uint16_t Crc16(const uint8_t* bytes, int32_t count);
     static bool IsPermittedFunction(uint8_t function);
+    // The requests that get no reply: the block write (69) and the broadcast (70).
+    static bool ExpectsNoReply(uint8_t function) { return function == 69 || function == 70; }
     // Expected length of the reply to a request, from the request's function code and the
     // header's byte count; 0 for the requests that get no reply (69, 70).
     static int32_t ExpectedReplyLength(uint8_t requestFunction, int32_t requestLength,
@@ -116,6 +120,7 @@ class TComPortClass {
     int32_t OpenPort();
     // Closes the serial port; its errors are swallowed.
     void ClosePort();
+    bool PortConnected() const { return port_.Connected(); }
     // Shows the operator message of a result code for device number deviceNumber (0-based).
     void ReportError(int32_t deviceNumber, int32_t code);
 
@@ -189,7 +194,10 @@ constexpr int32_t kSearchStage1Attempts = 2;
 // Pause after every failed attempt of a transaction.
 constexpr int32_t kRetryPauseMs = 300;
 
-extern const char* const kPortDisconnectedText;
+// The operator message of a result code for device number deviceNumber (0-based) on the
+// named port; none for success.
+std::optional<OperatorMessage> ExchangeErrorMessage(int32_t deviceNumber, int32_t code,
+                                                    const std::string& portName);
 
 // The port name check of OpenPort: on Windows the name contains "COM" or "com"; on POSIX
 // systems it is an absolute device path.

@@ -1,4 +1,4 @@
-#include "Cport.h"
+#include "link/Cport.h"
 
 #include <string>
 

@@ -1,20 +1,20 @@
-#include "Obrport.h"
+#include "link/Obrport.h"
 
 #include <QShowEvent>
 
-#include "exchange_settings_dialog.h"
+#include "common/operator_message.h"
 #include "link/Comportclass.h"
+#include "link/exchange_settings_dialog.h"
 #include "link/port_list.h"
-#include "ui/Obr_vek.h"
-#include "ui/operator_message.h"
 #include "ui_Obrport.h"
 
-TFormPort::TFormPort(TForm1& form1, QWidget* parent)
+TFormPort::TFormPort(TComPortClass& link, TFormNastr& formNastr, QWidget* parent)
     : QDialog(parent),
       PortLister(SystemPortNames),
       PortDescriber(PortDescription),
       ui(std::make_unique<Ui::TFormPort>()),
-      form1_(form1) {
+      link_(link),
+      formNastr_(formNastr) {
     ui->setupUi(this);
     connect(ui->OK, &QPushButton::clicked, this, &TFormPort::OKClick);
     connect(ui->Button1, &QPushButton::clicked, this, &TFormPort::Button1Click);
@@ -37,8 +37,8 @@ void TFormPort::FormShow() {
     ui->Skor->setCurrentIndex(rememberedSpeed_);
     ui->Parit->setCurrentIndex(rememberedParity_);
     ui->StBit->setCurrentIndex(rememberedStopBits_);
-    portWasConnected_ = form1_.ComPort1.Connected();
-    form1_.Link.ClosePort();
+    portWasConnected_ = link_.PortConnected();
+    link_.ClosePort();
     for (const std::string& name : PortLister()) {
         // The entry opens the path; what the port is shows beside it.
         const std::string description = PortDescriber(name);
@@ -66,17 +66,16 @@ void TFormPort::OKClick() {
 // FormClose: a cancelled dialog opens the port again if it was open when the dialog showed.
 void TFormPort::done(int result) {
     QDialog::done(result);
-    if (result == Cancel && portWasConnected_) form1_.Link.OpenPort();
+    if (result == Cancel && portWasConnected_) link_.OpenPort();
 }
 
 void TFormPort::Button1Click() {
-    TFormNastr& nastr = *form1_.FormNastr;
+    TFormNastr& nastr = formNastr_;
     if (nastr.exec() != QDialog::Accepted) return;
-    TComPortClass& link = form1_.Link;
-    link.SetStage1Attempts(nastr.Povt1Text().toInt());
-    link.SetStage2Attempts(nastr.Povt2Text().toInt());
-    link.SetSendDelay(nastr.Edit1Text().toInt());
-    link.SetReceiveDelay(nastr.Edit2Text().toInt());
+    link_.SetStage1Attempts(nastr.Povt1Text().toInt());
+    link_.SetStage2Attempts(nastr.Povt2Text().toInt());
+    link_.SetSendDelay(nastr.Edit1Text().toInt());
+    link_.SetReceiveDelay(nastr.Edit2Text().toInt());
 }
 
 QString TFormPort::ChosenPort() const {
@@ -95,45 +94,4 @@ std::string TFormPort::ChosenParityLetter() const {
 
 std::string TFormPort::ChosenStopBitsText() const {
     return ui->StBit->currentIndex() == 0 ? "1" : "2";
-}
-
-// The port settings command of the main window.
-void TForm1::PortClick() {
-    // No polling tick reads while the dialog or a question of the command is open: the dialog
-    // closes the port, and a read there would clear the block that the question offers to save.
-    OperationUnderWay underWay(*this);
-    for (;;) {
-        int result = FormPort->exec();
-        if (result == TFormPort::Refused) {
-            MessageAnswer answer =
-                ShowOperatorMessage({"Ошибочные данные ", "Ошибка", MessageIcon::Error,
-                                     MessageButtons::RetryCancel, MessageAnswer::Retry});
-            if (answer == MessageAnswer::Retry) continue;
-            return;
-        }
-        if (result != TFormPort::Ok) return;
-        break;
-    }
-
-    const std::string chosen = FormPort->ChosenPort().toStdString();
-    if (chosen != Link.PortName) {
-        StopPollingIfRunning();
-        const MessageAnswer answer = Record.Changed ? AskToSaveChanges() : MessageAnswer::No;
-        if (answer == MessageAnswer::Cancel) return;
-        if (answer == MessageAnswer::Yes) {
-            // The changes go to the device through the port and settings it was read through,
-            // which the dialog closed when it showed.
-            const bool reopen = FormPort->PortWasOpen() && !ComPort1.Connected();
-            if (reopen) Link.OpenPort();
-            OutPortClick();
-            if (reopen) Link.ClosePort();
-        }
-        ForgetDevice();
-    }
-
-    Link.ParityLetter = FormPort->ChosenParityLetter();
-    Link.BaudText = FormPort->ChosenBaudText();
-    Link.StopBitsText = FormPort->ChosenStopBitsText();
-    Link.PortName = chosen;
-    if (Link.OpenPort() == -1) Link.ReportError(Record.DeviceNumber, lrPortOpenFailed);
 }

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-class TForm1;
+class TComPortClass;
+class TFormNastr;
 namespace Ui {
 class TFormPort;
 }
@@ -20,9 +21,9 @@ class TFormPort : public QDialog {
     // combination.
     enum Result { Cancel = QDialog::Rejected, Ok = QDialog::Accepted, Refused = 2 };
 
-    // Reaches the link, the serial port and the exchange settings dialog through the main
-    // window.
-    explicit TFormPort(TForm1& form1, QWidget* parent = nullptr);
+    // Closes and opens the port through the link; the exchange settings dialog sets the
+    // link's attempts and delays.
+    TFormPort(TComPortClass& link, TFormNastr& formNastr, QWidget* parent = nullptr);
     ~TFormPort() override;
 
     // The link's texts for the chosen items.
@@ -52,7 +53,8 @@ class TFormPort : public QDialog {
   private:
     void FormShow();
 
-    TForm1& form1_;
+    TComPortClass& link_;
+    TFormNastr& formNastr_;
     int rememberedSpeed_ = 0;
     int rememberedParity_ = 0;
     int rememberedStopBits_ = 1;

@@ -13,7 +13,7 @@
 #include <optional>
 #include <thread>
 
-#include "Cport.h"
+#include "link/Cport.h"
 
 int SetArbitraryLineSpeed(int fd, uint32_t bitsPerSecond);
 

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "Cport.h"
+#include "link/Cport.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "exchange_log.h"
+#include "link/exchange_log.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
 
-#include "saved_text.h"
+#include "common/saved_text.h"
 
 std::string ExchangeLog::HexBytes(const std::vector<uint8_t>& bytes) {
     std::string text;
@@ -30,12 +30,17 @@ std::string ExchangeLog::Verdict(const std::vector<uint8_t>& request,
     if (reply.empty()) return "нет ответа";
     if (request.size() < 2 || reply[0] != request[0]) return "чужой адрес";
     if (reply.size() < 3) return "короткий ответ";
-    if (reply[1] == (request[1] | 0x80)) {
-        char code[3];
-        std::snprintf(code, sizeof code, "%02X", reply[2]);
-        return std::string("исключение ") + code;
+    switch (TComPortClass::ClassifyHeader(request[1], reply[1])) {
+        case HeaderKind::Exception: {
+            char code[3];
+            std::snprintf(code, sizeof code, "%02X", reply[2]);
+            return std::string("исключение ") + code;
+        }
+        case HeaderKind::Foreign:
+            return "чужой ответ";
+        case HeaderKind::Normal:
+            break;
     }
-    if (reply[1] != request[1]) return "чужой ответ";
     const int32_t expected = TComPortClass::ExpectedReplyLength(
         request[1], static_cast<int32_t>(request.size()), reply[2]);
     if (static_cast<int32_t>(reply.size()) < expected) return "короткий ответ";
@@ -70,7 +75,7 @@ void ExchangeLog::RequestWritten(int64_t timeNs, std::span<const uint8_t> frame)
     request_.assign(frame.begin(), frame.end());
     requestNs_ = timeNs;
     // Block writes and broadcasts get no reply.
-    awaitingReply_ = request_.size() >= 2 && request_[1] != 69 && request_[1] != 70;
+    awaitingReply_ = request_.size() >= 2 && !TComPortClass::ExpectsNoReply(request_[1]);
     Add({timeNs, ExchangeFrame::Direction::Request, request_, {}, 0});
 }
 

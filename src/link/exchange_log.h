@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "Comportclass.h"
+#include "link/Comportclass.h"
 
 struct ExchangeFrame {
     enum class Direction { Request, Reply };

@@ -1,4 +1,4 @@
-#include "exchange_settings_dialog.h"
+#include "link/exchange_settings_dialog.h"
 
 #include <QLineEdit>
 

@@ -10,6 +10,10 @@
 // on Linux the device paths of the hardware ports, then the virtual ports.
 std::vector<std::string> SystemPortNames();
 
+// The general text of a port that failed or is gone.
+inline constexpr const char* kPortDisconnectedText =
+    "COM-порт отключен. Проверьте оборудование, перезапустите программу.";
+
 // What the operator reads when the system refused to open a port, with the system's error
 // code (errno on Linux): the cause and its remedy where the system names one, else the
 // general disconnection text.

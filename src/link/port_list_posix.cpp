@@ -10,8 +10,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "Comportclass.h"
-#include "port_list.h"
+#include "link/Comportclass.h"
+#include "link/port_list.h"
 
 namespace fs = std::filesystem;
 

@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "Comportclass.h"
-#include "port_list.h"
+#include "link/Comportclass.h"
+#include "link/port_list.h"
 
 std::vector<std::string> SystemPortNames() {
     std::vector<std::string> names;

@@ -1,11 +1,12 @@
-#include "Obr_vek.h"
+#include "ui/Obr_vek.h"
 
 #include <QScreen>
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 
-#include "operator_message.h"
+#include "common/operator_message.h"
+#include "link/Obrport.h"
 #include "ui/Obrlistdevice.h"
 #include "ui/closed_list_guard.h"
 #include "ui/exchange_monitor.h"
@@ -171,4 +172,45 @@ void TForm1::TrendClick() {
 void TForm1::CloseOwnWindows() {
     if (monitor_) monitor_->close();
     if (trendWindow_) trendWindow_->close();
+}
+
+// The port settings command of the main window.
+void TForm1::PortClick() {
+    // No polling tick reads while the dialog or a question of the command is open: the dialog
+    // closes the port, and a read there would clear the block that the question offers to save.
+    OperationUnderWay underWay(*this);
+    for (;;) {
+        int result = FormPort->exec();
+        if (result == TFormPort::Refused) {
+            MessageAnswer answer =
+                ShowOperatorMessage({"Ошибочные данные ", "Ошибка", MessageIcon::Error,
+                                     MessageButtons::RetryCancel, MessageAnswer::Retry});
+            if (answer == MessageAnswer::Retry) continue;
+            return;
+        }
+        if (result != TFormPort::Ok) return;
+        break;
+    }
+
+    const std::string chosen = FormPort->ChosenPort().toStdString();
+    if (chosen != Link.PortName) {
+        StopPollingIfRunning();
+        const MessageAnswer answer = Record.Changed ? AskToSaveChanges() : MessageAnswer::No;
+        if (answer == MessageAnswer::Cancel) return;
+        if (answer == MessageAnswer::Yes) {
+            // The changes go to the device through the port and settings it was read through,
+            // which the dialog closed when it showed.
+            const bool reopen = FormPort->PortWasOpen() && !ComPort1.Connected();
+            if (reopen) Link.OpenPort();
+            OutPortClick();
+            if (reopen) Link.ClosePort();
+        }
+        ForgetDevice();
+    }
+
+    Link.ParityLetter = FormPort->ChosenParityLetter();
+    Link.BaudText = FormPort->ChosenBaudText();
+    Link.StopBitsText = FormPort->ChosenStopBitsText();
+    Link.PortName = chosen;
+    if (Link.OpenPort() == -1) Link.ReportError(Record.DeviceNumber, lrPortOpenFailed);
 }

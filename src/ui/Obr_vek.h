@@ -7,11 +7,11 @@
 #include <QTimer>
 #include <memory>
 
+#include "common/operator_message.h"
 #include "device/Obrnastr.h"
 #include "device/measurement_trend.h"
 #include "link/Comportclass.h"
 #include "link/Cport.h"
-#include "ui/operator_message.h"
 
 class TFormPort;
 class TFormNastr;

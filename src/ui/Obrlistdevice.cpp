@@ -1,4 +1,4 @@
-#include "Obrlistdevice.h"
+#include "ui/Obrlistdevice.h"
 
 #include <QHeaderView>
 #include <QScreen>

@@ -1,4 +1,4 @@
-#include "closed_list_guard.h"
+#include "ui/closed_list_guard.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

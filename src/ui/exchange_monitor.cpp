@@ -1,4 +1,4 @@
-#include "exchange_monitor.h"
+#include "ui/exchange_monitor.h"
 
 #include <QAbstractTableModel>
 #include <QFileDialog>
@@ -13,9 +13,9 @@
 #include <QVBoxLayout>
 #include <sstream>
 
+#include "common/saved_text.h"
 #include "device/conversions.h"
 #include "link/Comportclass.h"
-#include "link/saved_text.h"
 #include "ui/saved_file.h"
 
 // The log's frames as rows; the row count changes only on Refresh, so a frame recorded

@@ -1,11 +1,11 @@
-#include "qt_operator_message.h"
+#include "ui/qt_operator_message.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QTranslator>
 
-#include "operator_message.h"
+#include "common/operator_message.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "saved_file.h"
+#include "ui/saved_file.h"
 
 #include <QSaveFile>
 
-#include "ui/operator_message.h"
+#include "common/operator_message.h"
 
 bool SaveTextFile(const QString& path, const std::string& text) {
     QSaveFile file(path);

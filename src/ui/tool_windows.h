@@ -14,7 +14,7 @@ struct ToolWindows {
         form1.FormDevice = &formDevice;
     }
     TForm1 form1;
-    TFormPort formPort{form1};
+    TFormPort formPort{form1.Link, formNastr};
     TFormNastr formNastr{form1.Link};
     // Without an owner window: its controls repeat names of the main window's.
     TFormDevice formDevice{form1.Link};

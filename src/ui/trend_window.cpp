@@ -1,4 +1,4 @@
-#include "trend_window.h"
+#include "ui/trend_window.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -12,8 +12,8 @@
 #include <cmath>
 #include <sstream>
 
+#include "common/saved_text.h"
 #include "device/conversions.h"
-#include "link/saved_text.h"
 #include "ui/saved_file.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "vek_application.h"
+#include "ui/vek_application.h"
 
 #ifndef _WIN32
 #include <sys/socket.h>
@@ -8,8 +8,8 @@
 #include <csignal>
 #endif
 
-#include "operator_message.h"
-#include "qt_operator_message.h"
+#include "common/operator_message.h"
+#include "ui/qt_operator_message.h"
 
 VekApplication::VekApplication(int& argc, char** argv) : QApplication(argc, argv) {
     LoadToolkitTranslation(*this);

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "common/operator_message.h"
 #include "link/Comportclass.h"
 #include "support/message_recorder.h"
 #include "support/scripted_port.h"
-#include "ui/operator_message.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <deque>
 #include <vector>
 
-#include "ui/operator_message.h"
+#include "common/operator_message.h"
 
 class MessageRecorder {
   public:

@@ -28,10 +28,10 @@ namespace {
 class App : public ::testing::Test {
   protected:
     App() {
-        formPort = std::make_unique<TFormPort>(form1);
-        form1.FormPort = formPort.get();
         formNastr = std::make_unique<TFormNastr>(form1.Link);
         form1.FormNastr = formNastr.get();
+        formPort = std::make_unique<TFormPort>(form1.Link, *formNastr);
+        form1.FormPort = formPort.get();
         formPort->PortLister = [this] {
             return std::vector<std::string>{first.SlavePath(), second.SlavePath()};
         };

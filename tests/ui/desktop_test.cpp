@@ -47,9 +47,9 @@ class X11Desktop : public ::testing::Test {
 // window, the dialogs, nor a message box.
 TEST_F(X11Desktop, TitlesAreExactlyTheCaptions) {
     TForm1 form1(std::make_unique<ScriptedBackend>(), clock);
-    TFormPort formPort(form1);
-    form1.FormPort = &formPort;
     TFormNastr formNastr(form1.Link);
+    TFormPort formPort(form1.Link, formNastr);
+    form1.FormPort = &formPort;
     TFormDevice formDevice(form1.Link);
     form1.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form1));

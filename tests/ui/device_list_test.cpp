@@ -18,6 +18,7 @@
 
 #include "dialog_script.h"
 #include "line_server.h"
+#include "link/port_list.h"
 #include "support/message_recorder.h"
 #include "support/scripted_port.h"
 #include "support/short_wait_clock.h"

@@ -13,6 +13,7 @@
 #include "dialog_script.h"
 #include "line_server.h"
 #include "link/Obrport.h"
+#include "link/exchange_settings_dialog.h"
 #include "scripted_device.h"
 #include "support/message_recorder.h"
 #include "support/pty_pair.h"
@@ -577,7 +578,8 @@ TEST_F(Editing, CloseOffersTheChangesAndClosesOnce) {
 // which the dialog had closed, then moves to the new port.
 TEST_F(Editing, PortCommandSavesThroughTheOldPort) {
     PtyPair other;
-    TFormPort formPort(form1);
+    TFormNastr formNastr(form1.Link);
+    TFormPort formPort(form1.Link, formNastr);
     form1.FormPort = &formPort;
     formPort.PortLister = [&] { return std::vector<std::string>{other.SlavePath()}; };
     ReadDevice(1);

@@ -1,4 +1,4 @@
-#include "operator_message.h"
+#include "common/operator_message.h"
 
 #include <iostream>
 #include <utility>

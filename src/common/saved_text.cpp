@@ -1,4 +1,4 @@
-#include "saved_text.h"
+#include "common/saved_text.h"
 
 #include <charconv>
 #include <chrono>
