@@ -1,6 +1,7 @@
 # Cross-compiles for 64-bit Windows with MinGW-w64 (Debian: g++-mingw-w64-x86-64-posix).
 # The -posix thread model gives std::thread and std::mutex, which GoogleTest needs. The
-# runtime libraries are linked statically so that the executables run without MinGW DLLs.
+# runtime libraries are linked statically so that the executables run without MinGW DLLs,
+# unless VEK_MINGW_SHARED_RUNTIME is set (mingw-w64-shared.cmake).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -15,4 +16,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+if(NOT VEK_MINGW_SHARED_RUNTIME)
+    set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+endif()

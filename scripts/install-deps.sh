@@ -14,6 +14,8 @@ packages=(
     locales                        # a Russian locale, whose comma the number tests meet
     g++-mingw-w64-x86-64-posix googletest  # the Windows build of the core and its tests
     wine64                         # runs that build's tests
+    xz-utils                       # unpacks Qt's Debian source for the Windows program
+    xdotool                        # finds the Windows program's window under Wine
     clang libclang-rt-14-dev       # the fuzz targets: libFuzzer and the sanitizer runtimes
     dpkg-dev librsvg2-bin          # the Debian package: dpkg-shlibdeps, icon renderings
     desktop-file-utils appstream lintian  # checks of the package and its desktop files

@@ -4,6 +4,7 @@
 #include "ui/vek_application.h"
 
 int main(int argc, char* argv[]) {
+    ChooseFontEngineUnderWine();
     VekApplication app(argc, argv);
     QuitOnTerminationSignals(app);
     // Ties the window to its desktop entry (menu name and icon) under Wayland.

@@ -1,6 +1,8 @@
 #include "ui/vek_application.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +12,16 @@
 
 #include "common/operator_message.h"
 #include "ui/qt_operator_message.h"
+
+void ChooseFontEngineUnderWine() {
+#ifdef _WIN32
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    const bool underWine = ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+    if (underWine && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "windows:fontengine=freetype");
+    }
+#endif
+}
 
 VekApplication::VekApplication(int& argc, char** argv) : QApplication(argc, argv) {
     LoadToolkitTranslation(*this);

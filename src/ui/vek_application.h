@@ -4,6 +4,11 @@
 #include <QApplication>
 #include <exception>
 
+// Under Wine, the Windows program draws its texts with Qt's own font engine: Wine's GDI
+// leaves the text of edits empty. Call before the application object is made; an explicit
+// -platform argument or QT_QPA_PLATFORM wins. Does nothing elsewhere.
+void ChooseFontEngineUnderWine();
+
 class VekApplication : public QApplication {
   public:
     VekApplication(int& argc, char** argv);

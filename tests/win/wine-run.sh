@@ -7,7 +7,7 @@ set -euo pipefail
 prefix=$(realpath -m "$1")
 shift
 export WINEPREFIX=$prefix
-export WINEDEBUG=-all
+export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no prompts for Mono or Gecko
 wine=${VEK_WINE:-/usr/lib/wine/wine64}
 wineserver=${VEK_WINESERVER:-/usr/lib/wine/wineserver64}

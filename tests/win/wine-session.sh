@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Wine session of the Windows test run, as a CTest fixture:
-#   wine-session.sh start PREFIX STATE_DIR PEER PORT
+#   wine-session.sh start PREFIX STATE_DIR PEER PORT [PEER_ARGUMENTS...]
 #   wine-session.sh stop  PREFIX STATE_DIR
 # start keeps a wineserver up for the run (otherwise every test pays for its start) and
-# starts the line peer on a pseudo-terminal linked into the prefix as PORT (such as COM12);
+# starts the line peer (PEER PEER_ARGUMENTS... LINK), which links the pseudo-terminal it
+# serves into the prefix as PORT (such as COM12);
 # stop ends the Wine session and both processes by the ids that start recorded, and removes
 # the link.
 set -euo pipefail
@@ -58,27 +59,37 @@ start)
     "$here/wine-run.sh" "$prefix" --version >/dev/null  # creates the prefix on first use
     export WINEPREFIX=$prefix
     "$wineserver" -w  # a server left by the build's test discovery ends within seconds
-    "$wineserver" -f -p </dev/null >"$state/wineserver.log" 2>&1 &
-    server=$!
-    echo $server >"$pids"
-    # Ready once it listens on its socket; it ends at once if another server holds the prefix.
-    wait_for server_listens "$server" || { echo "wineserver did not start" >&2; exit 1; }
-    # The session's first program starts Wine's own services, which live as long as the server
-    # and keep the output files of that program: let it be ours, writing to the log.
-    "$here/wine-run.sh" "$prefix" wineboot </dev/null >>"$state/wineserver.log" 2>&1
 
     link=$prefix/dosdevices/$port
     rm -f "$link"
     echo "$link" >"$state/link"
-    "$peer" "$link" </dev/null >"$state/peer.log" 2>&1 &
-    echo $! >>"$pids"
+    "$peer" "${@:6}" "$link" </dev/null >"$state/peer.log" 2>&1 &
+    peer_pid=$!
+    echo $peer_pid >"$pids"
     wait_for test -L "$link" || { echo "line peer did not start" >&2; cat "$state/peer.log" >&2; exit 1; }
+    # Wine's device manager registers the COM ports named under its Ports key in the system's
+    # port list (SERIALCOMM) when it starts: the line is named there in a Wine run of its own,
+    # before the session's services start.
+    "$here/wine-run.sh" "$prefix" reg add 'HKLM\Software\Wine\Ports' /v "${port^^}" \
+        /d "$(readlink -f "$link")" /f </dev/null >>"$state/peer.log" 2>&1
+    "$wineserver" -w
+
+    "$wineserver" -f -p </dev/null >"$state/wineserver.log" 2>&1 &
+    server=$!
+    echo $server >"$pids"
+    echo $peer_pid >>"$pids"
+    # Ready once it listens on its socket; it ends at once if another server holds the prefix.
+    wait_for server_listens "$server" || { echo "wineserver did not start" >&2; exit 1; }
+
+    # The session's first program starts Wine's own services, which live as long as the server
+    # and keep the output files of that program: let it be ours, writing to the log.
+    "$here/wine-run.sh" "$prefix" wineboot </dev/null >>"$state/wineserver.log" 2>&1
     ;;
 stop)
     stop_recorded
     ;;
 *)
-    echo "usage: $0 start|stop PREFIX STATE_DIR [PEER PORT]" >&2
+    echo "usage: $0 start|stop PREFIX STATE_DIR [PEER PORT [PEER_ARGUMENTS...]]" >&2
     exit 2
     ;;
 esac
