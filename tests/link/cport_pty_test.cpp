@@ -1,4 +1,5 @@
-// The POSIX port on real pseudo-terminals, in real time.
+// The POSIX port on real pseudo-terminals, in real time: the far end of the port contract
+// (port_contract_test.cpp), and what only this platform has.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -7,11 +8,14 @@
 
 #include <cerrno>
 #include <chrono>
+#include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "link/Cport.h"
 #include "support/com_error.h"
+#include "support/port_contract.h"
 #include "support/pty_pair.h"
 
 namespace {
@@ -19,6 +23,41 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
+
+// The contract's far end: the pseudo-terminal's master.
+class PtyFarEnd final : public PortFarEnd {
+  public:
+    ~PtyFarEnd() override {
+        for (std::thread& sender : senders_)
+            sender.join();
+    }
+    std::string PortName() const override { return pty_.SlavePath(); }
+    void WillReceive(TComPort&, int) override {}
+    Bytes Received(TComPort&, int count) override { return pty_.Receive(count, 2s); }
+    void SendAfter(TComPort&, int delayMs, const Bytes& bytes) override {
+        if (delayMs == 0) return pty_.Send(bytes);
+        senders_.emplace_back([this, delayMs, bytes] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            pty_.Send(bytes);
+        });
+    }
+    std::string LineSettings(TComPort&) override {
+        termios tio{};
+        if (tcgetattr(pty_.MasterFd(), &tio) != 0) return "?";
+        const std::pair<speed_t, const char*> speeds[] = {
+            {B4800, "4800"}, {B9600, "9600"}, {B19200, "19200"}, {B115200, "115200"}};
+        std::string speed = "?";
+        for (auto [code, text] : speeds) {
+            if (cfgetospeed(&tio) == code) speed = text;
+        }
+        const char* bits = (tio.c_cflag & CSIZE) == CS8 ? " 8 " : " ? ";
+        return speed + bits + ((tio.c_cflag & CSTOPB) ? "2" : "1");
+    }
+
+  private:
+    PtyPair pty_;
+    std::vector<std::thread> senders_;
+};
 
 class PtyPort : public ::testing::Test {
   protected:
@@ -71,18 +110,6 @@ TEST_F(PtyPort, OpensATwoDigitNameThroughALink) {
     rmdir(dir);
 }
 
-TEST_F(PtyPort, OpenTwiceAndCloseTwiceDoNothing) {
-    port.Close();
-    port.Open();
-    port.Open();
-    EXPECT_TRUE(port.Connected());
-    port.Close();
-    port.Close();
-    EXPECT_FALSE(port.Connected());
-    port.Open();  // released on close
-    EXPECT_TRUE(port.Connected());
-}
-
 TEST_F(PtyPort, ClosedPortCanBeOpenedAgainByAnotherUser) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to try the open as another user";
     port.Open();
@@ -107,96 +134,6 @@ TEST_F(PtyPort, ClosedPortCanBeOpenedAgainByAnotherUser) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-TEST_F(PtyPort, MissingPortFailsWithCode1AndENOENT) {
-    port.SetPort("/dev/vek-no-such-port");
-    EComPort e = CatchComError([&] { port.Open(); });
-    EXPECT_EQ(e.Code, CE_OpenFailed);
-    EXPECT_EQ(e.WinCode, ENOENT);
-    EXPECT_EQ(std::string(e.what()),
-              "Unable to open com port (Error: " + std::to_string(ENOENT) + ")");
-    EXPECT_FALSE(port.Connected());
-}
-
-TEST_F(PtyPort, PortHeldByAnotherOpenIsBusy) {
-    port.Open();
-    TComPort second;
-    second.SetPort(pty.SlavePath());
-    EComPort e = CatchComError([&] { second.Open(); });
-    EXPECT_EQ(e.Code, CE_OpenFailed);
-    EXPECT_EQ(e.WinCode, EBUSY);
-    EXPECT_FALSE(second.Connected());
-    port.Close();
-    second.Open();
-    EXPECT_TRUE(second.Connected());
-}
-
-TEST_F(PtyPort, ReadAndWriteOnAClosedPortFailWithCode24) {
-    uint8_t buf[4] = {};
-    for (bool reading : {true, false}) {
-        EComPort e = CatchComError([&] { reading ? port.Read(buf, 3) : port.Write(buf, 3); });
-        EXPECT_EQ(e.Code, CE_PortNotOpen);
-        EXPECT_STREQ(e.what(), "Port Not Open");
-    }
-    EXPECT_EQ(CatchComError([&] { port.ClearBuffer(true, true); }).Code, CE_PurgeFailed);
-}
-
-TEST_F(PtyPort, WriteSendsTheBytes) {
-    port.Open();
-    const uint8_t request[] = {0x01, 0x11, 0xC0, 0x2C};
-    EXPECT_EQ(port.Write(request, 4), 4);
-    EXPECT_EQ(pty.Receive(4, 2s), (Bytes{0x01, 0x11, 0xC0, 0x2C}));
-}
-
-TEST_F(PtyPort, ReadOfSilenceReturnsNothingAfterTheTotalTimeout) {
-    port.Open();
-    uint8_t buf[3];
-    auto start = Clock::now();
-    EXPECT_EQ(port.Read(buf, 3), 0);
-    auto elapsed = Clock::now() - start;
-    EXPECT_GE(elapsed, 1290ms);  // 100 × 3 + 1000
-    EXPECT_LT(elapsed, 2500ms);
-}
-
-TEST_F(PtyPort, ReadReturnsWhatCameOnceTheLineFallsSilent) {
-    port.Open();
-    Clock::time_point sent;
-    std::thread peer([&] {
-        std::this_thread::sleep_for(200ms);
-        sent = Clock::now();
-        pty.Send({1, 2, 3, 4});
-    });
-    uint8_t buf[10];
-    int n = port.Read(buf, 10);
-    auto returned = Clock::now();
-    peer.join();
-    EXPECT_EQ(n, 4);
-    EXPECT_EQ(buf[3], 4);
-    EXPECT_GE(returned - sent, 95ms);   // interval time-out after the fourth byte
-    EXPECT_LT(returned - sent, 900ms);  // long before the 2000 ms total
-}
-
-TEST_F(PtyPort, ReadOfBytesAlreadyWaitingReturnsAtOnce) {
-    port.Open();
-    pty.Send({7, 8, 9});
-    std::this_thread::sleep_for(50ms);
-    uint8_t buf[3];
-    auto start = Clock::now();
-    EXPECT_EQ(port.Read(buf, 3), 3);
-    EXPECT_LT(Clock::now() - start, 90ms);
-    EXPECT_EQ(buf[2], 9);
-}
-
-TEST_F(PtyPort, ClearBufferDropsWaitingInput) {
-    port.Open();
-    pty.Send({1, 2, 3});
-    std::this_thread::sleep_for(50ms);
-    port.ClearBuffer(true, true);
-    pty.Send({4});
-    uint8_t buf[3];
-    EXPECT_EQ(port.Read(buf, 3), 1);
-    EXPECT_EQ(buf[0], 4);
-}
-
 TEST_F(PtyPort, HungUpLineFailsTheReadAndLeavesThePortOpen) {
     port.Open();
     pty.CloseMaster();
@@ -208,3 +145,12 @@ TEST_F(PtyPort, HungUpLineFailsTheReadAndLeavesThePortOpen) {
 }
 
 }  // namespace
+
+std::unique_ptr<PortFarEnd> MakePortFarEnd() {
+    return std::make_unique<PtyFarEnd>();
+}
+
+const PortFacts& ThisPlatformsPortFacts() {
+    static const PortFacts facts{"/dev/vek-no-such-port", ENOENT, EBUSY, EBADF};
+    return facts;
+}
