@@ -2,7 +2,8 @@
 # Fuzzes the libFuzzer targets for longer than the test run does, one after the other, and
 # merges the inputs that reach new code into their seed corpus (tests/fuzz/corpus/<target>).
 #
-#   scripts/fuzz.sh [target...]        targets: transact device_record sim_line (default: all)
+#   scripts/fuzz.sh [target...]        targets: transact device_record sim_line config_file
+#                                      (default: all)
 #   FUZZ_SECONDS=1800 scripts/fuzz.sh  fuzzing time of each target (default 300 s)
 #
 # A crash or a broken check stops the run; the input that caused it is kept in
@@ -13,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-300}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(transact device_record sim_line)
+[ ${#targets[@]} -gt 0 ] || targets=(transact device_record sim_line config_file)
 for t in "${targets[@]}"; do
     [ -d "tests/fuzz/corpus/$t" ] || { echo "unknown fuzz target: $t" >&2; exit 2; }
 done

@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev      # unit tests
     libbenchmark-dev               # the benchmarks (Google Benchmark)
     libmodbus-dev                  # an independent Modbus RTU peer for the link's tests
+    nlohmann-json3-dev             # configuration files (JSON) in the Qt-free core
     qt6-base-dev qt6-base-dev-tools libgl-dev  # the windows
     qt6-translations-l10n          # the toolkit's own Russian texts (message box buttons)
     xvfb xauth x11-utils           # window tests on a real X server: titles, placement
