@@ -30,6 +30,11 @@ void TProgVEKClass::LoadMeasurements(std::span<const uint8_t> frame) {
     std::copy_n(frame.begin() + 3, n, Measurements.begin());
 }
 
+void TProgVEKClass::SetBlock(std::span<const uint8_t> block) {
+    SetBlockLength(static_cast<uint8_t>(std::min<size_t>(block.size(), kBlockCapacity)));
+    std::copy_n(block.begin(), GetBlockLength(), buffer_.begin() + 1);
+}
+
 void TProgVEKClass::CopyBlockTo(std::span<uint8_t> payload) const {
     size_t n = std::min<size_t>(GetBlockLength(), payload.size());
     std::copy_n(buffer_.begin() + 1, n, payload.begin());

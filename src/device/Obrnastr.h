@@ -43,6 +43,8 @@ class TProgVEKClass : public TServClass {
     void LoadBlock(std::span<const uint8_t> frame);
     void LoadMeasurements(std::span<const uint8_t> frame);
     void CopyBlockTo(std::span<uint8_t> payload) const;
+    // The whole block at once (at most 30 bytes are taken).
+    void SetBlock(std::span<const uint8_t> block);
     std::span<const uint8_t> Block() const { return {buffer_.data() + 1, GetBlockLength()}; }
     const std::array<uint8_t, kMeasurementSize>& MeasurementArea() const { return Measurements; }
 

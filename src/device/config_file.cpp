@@ -55,10 +55,7 @@ std::string TrimText(int32_t index, bool scaleEnd) {
 
 TProgVEKClass RecordOf(const std::vector<uint8_t>& block) {
     TProgVEKClass record;
-    std::vector<uint8_t> frame = {0, kFnReadBlock, static_cast<uint8_t>(block.size())};
-    frame.insert(frame.end(), block.begin(), block.end());
-    record.SetBlockLength(static_cast<uint8_t>(block.size()));
-    record.LoadBlock(frame);
+    record.SetBlock(block);
     return record;
 }
 

@@ -1,5 +1,6 @@
 #include "ui/Obr_vek.h"
 
+#include <QFileDialog>
 #include <QScreen>
 #include <QStyle>
 #include <QToolBar>
@@ -9,6 +10,7 @@
 #include "link/Obrport.h"
 #include "ui/Obrlistdevice.h"
 #include "ui/closed_list_guard.h"
+#include "ui/configuration_dialog.h"
 #include "ui/exchange_monitor.h"
 #include "ui/trend_window.h"
 #include "ui_Obr_vek.h"
@@ -27,6 +29,14 @@ TForm1::TForm1(std::unique_ptr<ComPortBackend> backend, LinkClock& clock, QWidge
         portLost_ = true;
         StopPollingIfRunning();  // nothing polls a port that is gone
         QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
+    };
+    ChooseConfigFile = [this](bool forSaving, const QString& suggested) {
+        const QString filter = "Конфигурация прибора (*.json)";
+        return forSaving ? QFileDialog::getSaveFileName(this, "Сохранить в файл", suggested, filter)
+                         : QFileDialog::getOpenFileName(this, "Файл конфигурации", {}, filter);
+    };
+    RunConfigDialog = [](ConfigurationDialog& dialog) {
+        return dialog.exec() == QDialog::Accepted;
     };
     SetUpActions();
     KeepDeviceLineInPlace();
@@ -60,6 +70,9 @@ void TForm1::SetUpActions() {
     connect(ui->AParol, &QAction::triggered, this, &TForm1::N4ParolClick);
     connect(ui->MMonitor, &QAction::triggered, this, &TForm1::MonitorClick);
     connect(ui->MTrend, &QAction::triggered, this, &TForm1::TrendClick);
+    connect(ui->MSaveConfig, &QAction::triggered, this, &TForm1::SaveConfigClick);
+    connect(ui->MCompareConfig, &QAction::triggered, this, &TForm1::CompareConfigClick);
+    connect(ui->MWriteConfig, &QAction::triggered, this, &TForm1::WriteConfigClick);
     connect(ui->BtnPuskTimer, &QPushButton::clicked, this, &TForm1::BtnPuskTimerClick);
     connect(&Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(ui->CBoxUstr, &QComboBox::activated, this, &TForm1::CBoxUstrClick);

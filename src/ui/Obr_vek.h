@@ -5,10 +5,12 @@
 
 #include <QMainWindow>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "common/operator_message.h"
 #include "device/Obrnastr.h"
+#include "device/config_file.h"
 #include "device/measurement_trend.h"
 #include "link/Comportclass.h"
 #include "link/Cport.h"
@@ -18,6 +20,7 @@ class TFormNastr;
 class TFormDevice;
 class ExchangeMonitor;
 class TrendWindow;
+class ConfigurationDialog;
 class QCloseEvent;
 class QComboBox;
 class QKeyEvent;
@@ -66,6 +69,10 @@ class TForm1 : public QMainWindow {
     void MonitorClick();
     void TrendClick();
     void N4ParolClick();
+    // Configuration files of the device that was read: save, compare, write from a file.
+    void SaveConfigClick();
+    void CompareConfigClick();
+    void WriteConfigClick();
     void BtnPuskTimerClick();
     void Timer1Timer();
     void CBoxUstrClick(int index);
@@ -83,6 +90,12 @@ class TForm1 : public QMainWindow {
     MessageAnswer AskToSaveChanges();
     // Forgets the identified device: type, version, flags, the model text and the groups.
     void ForgetDevice();
+
+    // Where the configuration commands get a file's name (a file dialog unless a test
+    // replaces it): for saving or for reading, with a suggested name; empty for none.
+    std::function<QString(bool forSaving, const QString& suggested)> ChooseConfigFile;
+    // Runs a configuration dialog; true when the operator accepted it. Tests replace it.
+    std::function<bool(ConfigurationDialog&)> RunConfigDialog;
 
     // The window offers no menu that would hide its toolbar.
     QMenu* createPopupMenu() override { return nullptr; }
@@ -122,6 +135,9 @@ class TForm1 : public QMainWindow {
     std::string CalibrationRefusal(int channel, bool scaleEnd, int32_t code) const;
     void TrimRule(QComboBox& box, int channel, bool scaleEnd, int index);
     void DeviceNumberRule(int index);
+
+    // The configuration file of a command: loaded and checked, or none after a message.
+    std::optional<DeviceConfiguration> LoadConfigFile();
 
     // Steps of the write.
     void AdvanceProgress();

@@ -350,11 +350,15 @@ TEST(MainWindowForm, ActionsCarryCaptionsHintsAndShortcuts) {
     }
 }
 
-TEST(MainWindowForm, MenuBarHoldsThePortMenuAndHidesThePasswordMenu) {
+TEST(MainWindowForm, MenuBarHoldsThePortAndConfigurationMenusAndHidesThePasswordMenu) {
     Form f;
     const Ui::TForm1& ui = f.ui;
     EXPECT_EQ(ui.N2Port->title(), "Порт        ");
-    EXPECT_EQ(ui.MainMenu1->actions(), QList<QAction*>{ui.N2Port->menuAction()});
+    // The configuration files' menu follows the port menu.
+    EXPECT_EQ(ui.MainMenu1->actions(),
+              (QList<QAction*>{ui.N2Port->menuAction(), ui.MConfig->menuAction()}));
+    EXPECT_EQ(ui.MConfig->actions(),
+              (QList<QAction*>{ui.MSaveConfig, ui.MCompareConfig, ui.MWriteConfig}));
     // MPortInput, N2 and N1 are the port menu's entries of AInPort, AOutPort and APort.
     // The tool's own windows follow, set apart.
     const QList<QAction*> items = ui.N2Port->actions();

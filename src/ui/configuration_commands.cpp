@@ -1,0 +1,129 @@
+// The configuration file commands of the main window: the device that was read saved to a
+// file, compared with one, or given a file's settings through the one write path and read
+// back to prove it.
+#include "common/operator_message.h"
+#include "common/saved_text.h"
+#include "ui/Obr_vek.h"
+#include "ui/configuration_dialog.h"
+#include "ui_Obr_vek.h"
+
+namespace {
+
+const char* const kNoData = "Нет данных о приборе,\nпроизведите ввод информации с СОМ порта";
+
+std::vector<uint8_t> BlockOf(const TProgVEKClass& record) {
+    return {record.Block().begin(), record.Block().end()};
+}
+
+void ShowError(const std::string& text) {
+    ShowOperatorMessage(
+        {text, "Ошибка", MessageIcon::Error, MessageButtons::Ok, MessageAnswer::Ok});
+}
+
+std::string DifferencesText(const std::vector<FieldDifference>& differences) {
+    std::string text;
+    for (const FieldDifference& d : differences) {
+        text += "\n" + d.label + ": " + d.first + " → " + d.second;
+    }
+    return text;
+}
+
+}  // namespace
+
+void TForm1::SaveConfigClick() {
+    OperationUnderWay underWay(*this);
+    if (!Record.HoldsWritableBlock()) return ShowWarning(kNoData);
+    if (Record.Changed) {
+        return ShowWarning(
+            "Данные были изменены и не переданы в прибор.\nПередайте их (F10) или прочитайте "
+            "прибор (F9), затем сохраните");
+    }
+    const QString suggested = QString("%1-%2.json")
+                                  .arg(QString::fromUtf8(ModelName(Record.TypeCode)))
+                                  .arg(Record.DeviceNumber + 1);
+    const QString path = ChooseConfigFile ? ChooseConfigFile(true, suggested) : QString();
+    if (path.isEmpty()) return;
+    DeviceConfiguration c;
+    c.toolVersion = VEK_VERSION;
+    c.saved = WallTimeText(WallNowMs());
+    c.port = Link.PortName;
+    c.baud = std::atoi(Link.BaudText.c_str());
+    c.deviceNumber = Record.DeviceNumber;
+    c.type = Record.TypeCode;
+    c.version = Record.Version;
+    c.block = BlockOf(Record);
+    if (const auto error = SaveConfiguration(path.toStdString(), c)) ShowError(*error);
+}
+
+std::optional<DeviceConfiguration> TForm1::LoadConfigFile() {
+    const QString path = ChooseConfigFile ? ChooseConfigFile(false, QString()) : QString();
+    if (path.isEmpty()) return std::nullopt;
+    ParsedConfiguration parsed = LoadConfiguration(path.toStdString());
+    if (!parsed.configuration) {
+        ShowError("Файл не принят:\n" + parsed.error);
+        return std::nullopt;
+    }
+    return std::move(parsed.configuration);
+}
+
+void TForm1::CompareConfigClick() {
+    OperationUnderWay underWay(*this);
+    if (!Record.HoldsWritableBlock()) return ShowWarning(kNoData);
+    const std::optional<DeviceConfiguration> file = LoadConfigFile();
+    if (!file) return;
+    const std::vector<FieldDifference> differences = CompareBlocks(BlockOf(Record), file->block);
+    if (differences.empty()) {
+        return ShowOperatorMessage({"Прибор и файл не отличаются", "Сравнение с файлом",
+                                    MessageIcon::Information, MessageButtons::Ok,
+                                    MessageAnswer::Ok}),
+               void();
+    }
+    ConfigurationDialog dialog(differences, this);
+    if (RunConfigDialog) RunConfigDialog(dialog);
+}
+
+// The file's settings go to the device through the write (F10) with all its checks; the
+// device's read-back block must then be the intended one, byte for byte.
+void TForm1::WriteConfigClick() {
+    OperationUnderWay underWay(*this);
+    if (!Record.HoldsWritableBlock()) return ShowWarning(kNoData);
+    const std::optional<DeviceConfiguration> file = LoadConfigFile();
+    if (!file) return;
+    if (file->type != Record.TypeCode) {
+        return ShowWarning(std::string("В файле ") + ModelName(file->type) + ", прибор — " +
+                           ModelName(Record.TypeCode) + ".\nЗапись из файла отменена");
+    }
+    if (file->version != Record.Version &&
+        ShowOperatorMessage(
+            {"Версия прибора в файле " + std::to_string(file->version) + ", у прибора " +
+                 std::to_string(Record.Version) + ".\nЗаписать настройки из файла?",
+             "Запись из файла", MessageIcon::Question, MessageButtons::YesNo, MessageAnswer::No}) !=
+            MessageAnswer::Yes) {
+        return;
+    }
+    // Nothing that any choice could change: nothing to write.
+    if (BlockFromFile(BlockOf(Record), file->block, {true, true}) == BlockOf(Record)) {
+        return ShowOperatorMessage({"Прибор и файл не отличаются", "Запись из файла",
+                                    MessageIcon::Information, MessageButtons::Ok,
+                                    MessageAnswer::Ok}),
+               void();
+    }
+    ConfigurationDialog dialog(BlockOf(Record), file->block, this);
+    if (!RunConfigDialog || !RunConfigDialog(dialog)) return;
+
+    const std::vector<uint8_t> intended = dialog.Intended();
+    StopPollingIfRunning();
+    Record.SetBlock(intended);
+    Record.NewDeviceNumber = intended[17];
+    Record.Changed = 1;
+    ShowValues();
+    ui->CBoxUstrZ->setCurrentIndex(Record.NewDeviceNumber);
+    if (!OutPortClick()) return;  // the write has said why
+    const std::vector<FieldDifference> left = CompareBlocks(intended, BlockOf(Record));
+    if (!left.empty() || BlockOf(Record) != intended) {
+        return ShowWarning("Прочитанная из прибора база отличается от записанной:" +
+                           DifferencesText(left));
+    }
+    ShowOperatorMessage({"Настройки из файла записаны, прибор их подтвердил", "Запись из файла",
+                         MessageIcon::Information, MessageButtons::Ok, MessageAnswer::Ok});
+}
