@@ -49,6 +49,7 @@ void ConfigurationDialog::Build(const QString& title, const QStringList& heading
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table->verticalHeader()->hide();
     Table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    Table->horizontalHeader()->setStretchLastSection(true);
     Table->setMinimumSize(640, 300);
     note_ = new QLabel(this);
     column->addWidget(Table);
