@@ -32,8 +32,10 @@ options=(
     -DFEATURE_system_freetype=OFF -DFEATURE_system_harfbuzz=OFF
     -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF
 )
-stamp=$( (echo "$version"; printf '%s\n' "${options[@]}"; cat cmake/mingw-w64.cmake \
-    cmake/mingw-w64-shared.cmake) | sha256sum | cut -c1-16)
+# The key of the cache: the version, the options and the toolchain, wherever the work tree is
+# (a build against the cache names its own toolchain file).
+stamp=$( (echo "$version"; printf '%s\n' "${options[@]}" | sed "s|$repo|<work tree>|g"
+    cat cmake/mingw-w64.cmake cmake/mingw-w64-shared.cmake) | sha256sum | cut -c1-16)
 prefix=$cache/qt-$stamp
 
 if [ -e "$prefix/.complete" ]; then
