@@ -135,6 +135,21 @@ TEST_F(ConfigFiles, ASpareIsSetUpAtTheFailedDevicesNumber) {
     EXPECT_EQ(BlockOf(1), BlockFromFile(spare, failed, {false, true}));
 }
 
+// A write from a file that the device does not confirm is no success: the write's own report
+// only, and the record keeps the file's settings for a repeat.
+TEST_F(ConfigFiles, AnUnconfirmedWriteIsNoSuccess) {
+    std::mt19937 rng(1);
+    ReadDevice(1);
+    form1.SaveConfigClick();
+    Randomise(1, rng);
+    form1.InPortClick();
+    Device(1, [](vsim::VirtualDevice& d) { d.SetBusyTime(std::chrono::seconds(5)); });
+    form1.WriteConfigClick();
+    EXPECT_EQ(Texts(), std::vector<std::string>{"устройство 1 " + server.PortPath() +
+                                                " Идет запись базы данных. Ждите."});
+    EXPECT_EQ(form1.Record.Changed, 1);
+}
+
 // Each refusal says why and sends no block.
 TEST_F(ConfigFiles, RefusalsSendNothing) {
     ReadDevice(2);
