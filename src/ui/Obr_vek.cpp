@@ -73,6 +73,7 @@ void TForm1::SetUpActions() {
     connect(ui->MSaveConfig, &QAction::triggered, this, &TForm1::SaveConfigClick);
     connect(ui->MCompareConfig, &QAction::triggered, this, &TForm1::CompareConfigClick);
     connect(ui->MWriteConfig, &QAction::triggered, this, &TForm1::WriteConfigClick);
+    connect(ui->MReplaceDevice, &QAction::triggered, this, &TForm1::ReplaceDeviceClick);
     connect(ui->BtnPuskTimer, &QPushButton::clicked, this, &TForm1::BtnPuskTimerClick);
     connect(&Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(ui->CBoxUstr, &QComboBox::activated, this, &TForm1::CBoxUstrClick);

@@ -73,6 +73,7 @@ class TForm1 : public QMainWindow {
     void SaveConfigClick();
     void CompareConfigClick();
     void WriteConfigClick();
+    void ReplaceDeviceClick();
     void BtnPuskTimerClick();
     void Timer1Timer();
     void CBoxUstrClick(int index);
@@ -138,6 +139,7 @@ class TForm1 : public QMainWindow {
 
     // The configuration file of a command: loaded and checked, or none after a message.
     std::optional<DeviceConfiguration> LoadConfigFile();
+    void WriteFromFile(bool replacement);
 
     // Steps of the write.
     void AdvanceProgress();

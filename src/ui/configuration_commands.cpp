@@ -85,7 +85,18 @@ void TForm1::CompareConfigClick() {
 // The file's settings go to the device through the write (F10) with all its checks; the
 // device's read-back block must then be the intended one, byte for byte.
 void TForm1::WriteConfigClick() {
+    WriteFromFile(false);
+}
+
+// A spare takes the settings and the number of the device it replaces, from that device's
+// file, and keeps its own calibration; one message says at the end what it now holds.
+void TForm1::ReplaceDeviceClick() {
+    WriteFromFile(true);
+}
+
+void TForm1::WriteFromFile(bool replacement) {
     OperationUnderWay underWay(*this);
+    const char* const caption = replacement ? "Замена прибора" : "Запись из файла";
     if (!Record.HoldsWritableBlock()) return ShowWarning(kNoData);
     const std::optional<DeviceConfiguration> file = LoadConfigFile();
     if (!file) return;
@@ -97,18 +108,19 @@ void TForm1::WriteConfigClick() {
         ShowOperatorMessage(
             {"Версия прибора в файле " + std::to_string(file->version) + ", у прибора " +
                  std::to_string(Record.Version) + ".\nЗаписать настройки из файла?",
-             "Запись из файла", MessageIcon::Question, MessageButtons::YesNo, MessageAnswer::No}) !=
+             caption, MessageIcon::Question, MessageButtons::YesNo, MessageAnswer::No}) !=
             MessageAnswer::Yes) {
         return;
     }
     // Nothing that any choice could change: nothing to write.
     if (BlockFromFile(BlockOf(Record), file->block, {true, true}) == BlockOf(Record)) {
-        return ShowOperatorMessage({"Прибор и файл не отличаются", "Запись из файла",
+        return ShowOperatorMessage({"Прибор и файл не отличаются", caption,
                                     MessageIcon::Information, MessageButtons::Ok,
                                     MessageAnswer::Ok}),
                void();
     }
     ConfigurationDialog dialog(BlockOf(Record), file->block, this);
+    if (replacement) dialog.ChooseReplacement();
     if (!RunConfigDialog || !RunConfigDialog(dialog)) return;
 
     const std::vector<uint8_t> intended = dialog.Intended();
@@ -124,6 +136,20 @@ void TForm1::WriteConfigClick() {
         return ShowWarning("Прочитанная из прибора база отличается от записанной:" +
                            DifferencesText(left));
     }
-    ShowOperatorMessage({"Настройки из файла записаны, прибор их подтвердил", "Запись из файла",
-                         MessageIcon::Information, MessageButtons::Ok, MessageAnswer::Ok});
+    std::string text = "Настройки из файла записаны, прибор их подтвердил";
+    if (replacement) {
+        text = "Прибор на замену работает как устройство " +
+               std::to_string(Record.DeviceNumber + 1) + " (" + ModelName(Record.TypeCode) + "):";
+        for (const ConfigurationField& f : DecodeBlock(BlockOf(Record))) {
+            if (f.key.rfind("setpoint_", 0) == 0 || f.key.rfind("alarm_", 0) == 0 ||
+                f.key.rfind("contact_", 0) == 0 || f.key.rfind("characteristic_", 0) == 0 ||
+                f.key.rfind("range_", 0) == 0 || f.key.rfind("break_", 0) == 0) {
+                text += "\n" + f.label + ": " + f.value;
+            }
+        }
+        text += dialog.Taken().calibration ? "\nКоды АЦП шкал и корректировка тока — из файла"
+                                           : "\nКоды АЦП шкал и корректировка тока — свои";
+    }
+    ShowOperatorMessage(
+        {text, caption, MessageIcon::Information, MessageButtons::Ok, MessageAnswer::Ok});
 }

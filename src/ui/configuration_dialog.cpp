@@ -70,6 +70,12 @@ void ConfigurationDialog::Show(const std::vector<FieldDifference>& differences) 
     if (Accept) Accept->setEnabled(!differences.empty());
 }
 
+void ConfigurationDialog::ChooseReplacement() {
+    setWindowTitle("Замена прибора");
+    TakeCalibration->setChecked(false);
+    TakeNumber->setChecked(TakeNumber->isEnabled());
+}
+
 TakenFromFile ConfigurationDialog::Taken() const {
     return {TakeCalibration && TakeCalibration->isChecked(),
             TakeNumber && TakeNumber->isEnabled() && TakeNumber->isChecked()};

@@ -26,6 +26,8 @@ class ConfigurationDialog : public QDialog {
     QTableWidget* Table = nullptr;
     QPushButton* Accept = nullptr;
 
+    // A replacement: the device number from the file, the spare's own calibration.
+    void ChooseReplacement();
     TakenFromFile Taken() const;
     // The block the write will send with the choices as they stand.
     std::vector<uint8_t> Intended() const;

@@ -5,6 +5,7 @@
 #include <QTableWidget>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 
 #include "device/config_file.h"
@@ -26,8 +27,10 @@ class ConfigFiles : public WindowOnLine {
             return QString::fromStdString(path);
         };
         form1.RunConfigDialog = [this](ConfigurationDialog& dialog) {
-            if (dialog.TakeCalibration) dialog.TakeCalibration->setChecked(takeCalibration);
-            if (dialog.TakeNumber) dialog.TakeNumber->setChecked(takeNumber);
+            if (dialog.TakeCalibration && takeCalibration) {
+                dialog.TakeCalibration->setChecked(*takeCalibration);
+            }
+            if (dialog.TakeNumber && takeNumber) dialog.TakeNumber->setChecked(*takeNumber);
             rows.clear();
             for (int row = 0; row < dialog.Table->rowCount(); ++row)
                 rows.push_back(dialog.Table->item(row, 0)->text().toStdString());
@@ -54,7 +57,8 @@ class ConfigFiles : public WindowOnLine {
 
     std::filesystem::path dir;
     std::string path;
-    bool takeCalibration = false, takeNumber = false;
+    // The operator's ticks in the write's dialog; none: the dialog's own choice.
+    std::optional<bool> takeCalibration, takeNumber;
     std::vector<std::string> rows;
 };
 
@@ -81,7 +85,7 @@ TEST_F(ConfigFiles, AChangedDeviceIsRestoredFromItsFile) {
 
         takeCalibration = true;
         form1.WriteConfigClick();
-        takeCalibration = false;
+        takeCalibration.reset();
         EXPECT_EQ(Texts(), std::vector<std::string>{kWritten});
         EXPECT_EQ(BlockOf(address), saved);
         EXPECT_EQ(form1.Record.DataRead, 1);
@@ -113,8 +117,8 @@ TEST_F(ConfigFiles, ComparisonListsTheChangedFields) {
     EXPECT_EQ(Texts(), std::vector<std::string>{"Прибор и файл не отличаются"});
 }
 
-// A spare of the same model takes the failed device's settings and number; its own
-// calibration stays.
+// "Замена прибора": a spare of the same model takes the failed device's settings and number
+// from its file (the dialog's own choice), keeps its own calibration, and says so.
 TEST_F(ConfigFiles, ASpareIsSetUpAtTheFailedDevicesNumber) {
     std::mt19937 rng(9);
     Randomise(1, rng);
@@ -128,9 +132,12 @@ TEST_F(ConfigFiles, ASpareIsSetUpAtTheFailedDevicesNumber) {
     Randomise(3, rng);
     ReadDevice(3);
     const std::vector<uint8_t> spare = BlockOf(3);
-    takeNumber = true;
-    form1.WriteConfigClick();
-    EXPECT_EQ(Texts(), std::vector<std::string>{kWritten});
+    form1.ReplaceDeviceClick();
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    const std::string& summary = recorder.messages[0].text;
+    EXPECT_EQ(summary.rfind("Прибор на замену работает как устройство 1 (ВЭК-02МЕ):\n", 0), 0u)
+        << summary;
+    EXPECT_NE(summary.find("\nКоды АЦП шкал и корректировка тока — свои"), std::string::npos);
     EXPECT_EQ(form1.ui->CBoxUstr->currentText(), "1");
     EXPECT_EQ(BlockOf(1), BlockFromFile(spare, failed, {false, true}));
 }
@@ -192,7 +199,7 @@ TEST_F(ConfigFiles, RefusalsSendNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         path = file105;
-        takeNumber = false;
+        takeNumber.reset();
         c.prepare(*this);
         recorder.messages.clear();
         form1.WriteConfigClick();

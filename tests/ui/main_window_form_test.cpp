@@ -358,7 +358,9 @@ TEST(MainWindowForm, MenuBarHoldsThePortAndConfigurationMenusAndHidesThePassword
     EXPECT_EQ(ui.MainMenu1->actions(),
               (QList<QAction*>{ui.N2Port->menuAction(), ui.MConfig->menuAction()}));
     EXPECT_EQ(ui.MConfig->actions(),
-              (QList<QAction*>{ui.MSaveConfig, ui.MCompareConfig, ui.MWriteConfig}));
+              (QList<QAction*>{ui.MSaveConfig, ui.MCompareConfig, ui.MWriteConfig,
+                               ui.MConfig->actions()[3], ui.MReplaceDevice}));
+    EXPECT_TRUE(ui.MConfig->actions()[3]->isSeparator());
     // MPortInput, N2 and N1 are the port menu's entries of AInPort, AOutPort and APort.
     // The tool's own windows follow, set apart.
     const QList<QAction*> items = ui.N2Port->actions();
