@@ -14,6 +14,11 @@ tests=OFF
 [ "${1:-}" = "--with-tests" ] && tests=ON
 scripts/install-deps.sh
 qt=$(scripts/windows-qt.sh)
+# A build made against another Qt (the cache was rebuilt) starts afresh: CMake keeps the
+# toolchain of a build folder's first configuration.
+if [ "$(cat "$build/qt-prefix" 2>/dev/null)" != "$qt" ]; then
+    rm -rf "$build"
+fi
 
 cmake -S . -B "$build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
@@ -22,6 +27,7 @@ cmake -S . -B "$build" -G Ninja \
     -DVEK_BUILD_TESTS=$tests \
     -DVEK_GTEST_SOURCE_DIR=/usr/src/googletest \
     "-DCMAKE_CROSSCOMPILING_EMULATOR=$repo/tests/win/wine-run.sh;$repo/$build/wineprefix" >&2
+echo "$qt" >"$build/qt-prefix"
 cmake --build "$build" >&2
 (cd "$build" && cpack -G ZIP >&2)
 ls "$repo/$build"/vek-serv-*-windows-x64.zip
