@@ -23,6 +23,16 @@ void ShowWarning(const std::string& text) {
         {text, "Предупреждение", MessageIcon::Warning, MessageButtons::Ok, MessageAnswer::Ok});
 }
 
+void ShowError(const std::string& text) {
+    ShowOperatorMessage(
+        {text, "Ошибка", MessageIcon::Error, MessageButtons::Ok, MessageAnswer::Ok});
+}
+
+void ShowInformation(const std::string& text, const std::string& caption) {
+    ShowOperatorMessage(
+        {text, caption, MessageIcon::Information, MessageButtons::Ok, MessageAnswer::Ok});
+}
+
 MessageResponder SetMessageResponder(MessageResponder responder) {
     return std::exchange(CurrentResponder(), std::move(responder));
 }

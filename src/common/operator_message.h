@@ -30,6 +30,10 @@ MessageAnswer ShowOperatorMessage(const OperatorMessage& message);
 
 // A warning with the caption "Предупреждение" and an OK button.
 void ShowWarning(const std::string& text);
+// An error with the caption "Ошибка" and an OK button.
+void ShowError(const std::string& text);
+// An information box with its caption and an OK button.
+void ShowInformation(const std::string& text, const std::string& caption);
 
 // Installs a responder (an empty one restores the default) and returns the previous one.
 MessageResponder SetMessageResponder(MessageResponder responder);

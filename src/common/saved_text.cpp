@@ -26,6 +26,34 @@ int64_t FloorDiv(int64_t a, int64_t b) {
 
 }  // namespace
 
+std::string HexText(std::span<const uint8_t> bytes) {
+    std::string text;
+    char digits[4];
+    for (uint8_t b : bytes) {
+        std::snprintf(digits, sizeof digits, text.empty() ? "%02X" : " %02X", b);
+        text += digits;
+    }
+    return text;
+}
+
+std::optional<std::vector<uint8_t>> ParseHexText(std::string_view text) {
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < text.size(); i += 3) {
+        if (i + 2 > text.size()) return std::nullopt;
+        const int high = digit(text[i]), low = digit(text[i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        if (i + 2 < text.size() && text[i + 2] != ' ') return std::nullopt;
+        bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+    }
+    return bytes;
+}
+
 std::vector<std::string> SplitFields(const std::string& line, char separator) {
     std::vector<std::string> fields;
     std::stringstream split(line);

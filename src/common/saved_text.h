@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,11 @@ std::vector<std::string> SplitFields(const std::string& line, char separator);
 std::string NumberText(double value, int decimals = -1);
 // What NumberText wrote; NaN for a text that is not a number.
 double ParseNumber(std::string_view text);
+
+// Bytes as two upper-case hex digits each, separated by single spaces ("01 11 C0 2C").
+std::string HexText(std::span<const uint8_t> bytes);
+// What HexText wrote (either case of digits); none for any other text.
+std::optional<std::vector<uint8_t>> ParseHexText(std::string_view text);
 
 // Milliseconds since the epoch of the system clock.
 int64_t WallNowMs();

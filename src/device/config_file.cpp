@@ -2,8 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
-
+#include "common/saved_text.h"
 #include "common/whole_file.h"
 #include "device/Obrnastr.h"
 #include "device/conversions.h"
@@ -15,35 +14,6 @@ using Json = nlohmann::ordered_json;
 
 // A configuration file is small; anything larger is not one.
 constexpr size_t kMaxFileBytes = 64 * 1024;
-
-std::string Hex(const std::vector<uint8_t>& bytes, size_t from = 0) {
-    std::string text;
-    char digits[4];
-    for (size_t i = from; i < bytes.size(); ++i) {
-        std::snprintf(digits, sizeof digits, text.empty() ? "%02X" : " %02X", bytes[i]);
-        text += digits;
-    }
-    return text;
-}
-
-// Bytes written as two hex digits each, separated by single spaces; none for anything else.
-std::optional<std::vector<uint8_t>> ParseHex(std::string_view text) {
-    std::vector<uint8_t> bytes;
-    auto digit = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        return -1;
-    };
-    for (size_t i = 0; i < text.size(); i += 3) {
-        if (i + 2 > text.size()) return std::nullopt;
-        const int high = digit(text[i]), low = digit(text[i + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
-        if (i + 2 < text.size() && text[i + 2] != ' ') return std::nullopt;
-        bytes.push_back(static_cast<uint8_t>(high * 16 + low));
-    }
-    return bytes;
-}
 
 // The output trims in µA: start-of-scale steps 0..7 are 0..+28, 8..15 are -4..-32; end-of-scale
 // steps 0..5 are 0..+20, 6..15 are -4..-40.
@@ -101,7 +71,7 @@ std::vector<ConfigurationField> DecodeBlock(const std::vector<uint8_t>& block) {
     add("device_number", "Номер устройства", number(r.GetDeviceNumberByte() + 1));
     add("mode", "Режим программирования",
         r.Block()[4] & 0x80 ? "непривилегированный" : "привилегированный");
-    add("extra_bytes", "Байты 18 и далее", Hex(block, 18));
+    add("extra_bytes", "Байты 18 и далее", HexText(std::span(block).subspan(18)));
     return fields;
 }
 
@@ -121,7 +91,7 @@ std::string ConfigurationText(const DeviceConfiguration& c) {
           {"type", c.type},
           {"model", ModelName(c.type)},
           {"version", c.version}}},
-        {"block", Hex(c.block)},
+        {"block", HexText(c.block)},
         {"fields", fields},
     };
     return file.dump(2) + "\n";
@@ -184,7 +154,7 @@ ParsedConfiguration ParseConfiguration(std::string_view text) {
     }
 
     const std::string* blockText = string(file, "block");
-    const auto block = blockText ? ParseHex(*blockText) : std::nullopt;
+    const auto block = blockText ? ParseHexText(*blockText) : std::nullopt;
     if (!block) return refused("поле block: ожидаются байты в виде \"E1 10 ...\"");
     if (block->size() < static_cast<size_t>(kBlockMinimum) ||
         block->size() > static_cast<size_t>(kBlockCapacity)) {

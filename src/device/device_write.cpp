@@ -13,7 +13,7 @@ bool TForm1::OutPortClick() {
     OperationUnderWay underWay(*this);
     FocusFirstTabStop();
     if (!Record.HoldsWritableBlock()) {
-        ShowWarning("Нет данных о приборе,\nпроизведите ввод информации с СОМ порта");
+        ShowWarning(kNoDeviceDataText);
         return false;
     }
     ui->ProgressBar1->setMaximum(100);
@@ -95,8 +95,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
                                  MessageIcon::Question, MessageButtons::YesNo, MessageAnswer::Yes});
         if (answer == MessageAnswer::Yes) OutPortClick();
     }
-    ShowOperatorMessage({"Работа закончена", "Подтверждение", MessageIcon::Information,
-                         MessageButtons::Ok, MessageAnswer::Ok});
+    ShowInformation("Работа закончена", "Подтверждение");
     Timer1.stop();
     Link.ClosePort();
     CloseOwnWindows();

@@ -207,10 +207,8 @@ void TForm1::LeaveSetpointEdit(QLineEdit& edit) {
             ShowInputError(edit);
             break;
         case SetpointCheck::NotANumber:
-            ShowOperatorMessage({"«" + text.toStdString() +
-                                     "» не является числом.\nДесятичный разделитель — запятая.",
-                                 "Ошибка", MessageIcon::Error, MessageButtons::Ok,
-                                 MessageAnswer::Ok});
+            ShowError("«" + text.toStdString() +
+                      "» не является числом.\nДесятичный разделитель — запятая.");
             break;
     }
     ShowSetpoint(setpoint);

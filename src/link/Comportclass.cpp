@@ -28,10 +28,6 @@ TBaudRate BaudRateOf(long bitsPerSecond) {
     return brCustom;  // not one of the thirteen rates the link offers
 }
 
-void Show(const std::string& text, const char* caption, MessageIcon icon) {
-    ShowOperatorMessage({text, caption, icon, MessageButtons::Ok, MessageAnswer::Ok});
-}
-
 }  // namespace
 
 TComPortClass::TComPortClass(TCustomComPort& port, LinkClock& clock) : port_(port), clock_(clock) {}
@@ -116,7 +112,7 @@ bool IsAcceptablePortName(const std::string& name) {
 }
 
 void TComPortClass::ReportPortDisconnected(int32_t systemError) {
-    Show(PortRefusalText(PortName, systemError), "Ошибка", MessageIcon::Error);
+    ShowError(PortRefusalText(PortName, systemError));
     if (OnCloseRequest) OnCloseRequest();
 }
 

@@ -7,16 +7,6 @@
 
 #include "common/saved_text.h"
 
-std::string ExchangeLog::HexBytes(const std::vector<uint8_t>& bytes) {
-    std::string text;
-    char hex[4];
-    for (uint8_t b : bytes) {
-        std::snprintf(hex, sizeof hex, text.empty() ? "%02X" : " %02X", b);
-        text += hex;
-    }
-    return text;
-}
-
 std::string ExchangeLog::ByteField(const ExchangeFrame& frame, size_t index) {
     return index < frame.bytes.size() ? std::to_string(frame.bytes[index]) : "--";
 }
@@ -95,7 +85,7 @@ void ExchangeLog::Save(std::ostream& out) const {
     for (const ExchangeFrame& f : frames_) {
         const bool request = f.direction == ExchangeFrame::Direction::Request;
         out << WallTimeText(WallMs(f)) << '\t' << (request ? "->" : "<-") << '\t' << ByteField(f, 0)
-            << '\t' << ByteField(f, 1) << '\t' << HexBytes(f.bytes);
+            << '\t' << ByteField(f, 1) << '\t' << HexText(f.bytes);
         if (!request)
             out << '\t' << f.verdict << '\t' << NumberText(static_cast<double>(f.replyNs) / 1e6, 3);
         out << '\n';

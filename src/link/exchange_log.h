@@ -42,7 +42,6 @@ class ExchangeLog final : public LinkObserver {
     int64_t WallMs(const ExchangeFrame& frame) const;
     // The address and function bytes of a frame in decimal, "--" where the frame is too short.
     static std::string ByteField(const ExchangeFrame& frame, size_t index);
-    static std::string HexBytes(const std::vector<uint8_t>& bytes);
 
     // One line a frame, fields separated by tabs: the local time with milliseconds, the
     // direction ("->" request, "<-" reply), address, function, the bytes in hex, and for a

@@ -9,15 +9,8 @@
 
 namespace {
 
-const char* const kNoData = "Нет данных о приборе,\nпроизведите ввод информации с СОМ порта";
-
 std::vector<uint8_t> BlockOf(const TProgVEKClass& record) {
     return {record.Block().begin(), record.Block().end()};
-}
-
-void ShowError(const std::string& text) {
-    ShowOperatorMessage(
-        {text, "Ошибка", MessageIcon::Error, MessageButtons::Ok, MessageAnswer::Ok});
 }
 
 std::string DifferencesText(const std::vector<FieldDifference>& differences) {
@@ -32,7 +25,7 @@ std::string DifferencesText(const std::vector<FieldDifference>& differences) {
 
 void TForm1::SaveConfigClick() {
     OperationUnderWay underWay(*this);
-    if (!Record.HoldsWritableBlock()) return ShowWarning(kNoData);
+    if (!Record.HoldsWritableBlock()) return ShowWarning(kNoDeviceDataText);
     if (Record.Changed) {
         return ShowWarning(
             "Данные были изменены и не переданы в прибор.\nПередайте их (F10) или прочитайте "
@@ -68,15 +61,12 @@ std::optional<DeviceConfiguration> TForm1::LoadConfigFile() {
 
 void TForm1::CompareConfigClick() {
     OperationUnderWay underWay(*this);
-    if (!Record.HoldsWritableBlock()) return ShowWarning(kNoData);
+    if (!Record.HoldsWritableBlock()) return ShowWarning(kNoDeviceDataText);
     const std::optional<DeviceConfiguration> file = LoadConfigFile();
     if (!file) return;
     const std::vector<FieldDifference> differences = CompareBlocks(BlockOf(Record), file->block);
     if (differences.empty()) {
-        return ShowOperatorMessage({"Прибор и файл не отличаются", "Сравнение с файлом",
-                                    MessageIcon::Information, MessageButtons::Ok,
-                                    MessageAnswer::Ok}),
-               void();
+        return ShowInformation("Прибор и файл не отличаются", "Сравнение с файлом");
     }
     ConfigurationDialog dialog(differences, this);
     if (RunConfigDialog) RunConfigDialog(dialog);
@@ -97,7 +87,7 @@ void TForm1::ReplaceDeviceClick() {
 void TForm1::WriteFromFile(bool replacement) {
     OperationUnderWay underWay(*this);
     const char* const caption = replacement ? "Замена прибора" : "Запись из файла";
-    if (!Record.HoldsWritableBlock()) return ShowWarning(kNoData);
+    if (!Record.HoldsWritableBlock()) return ShowWarning(kNoDeviceDataText);
     const std::optional<DeviceConfiguration> file = LoadConfigFile();
     if (!file) return;
     if (file->type != Record.TypeCode) {
@@ -114,10 +104,7 @@ void TForm1::WriteFromFile(bool replacement) {
     }
     // Nothing that any choice could change: nothing to write.
     if (BlockFromFile(BlockOf(Record), file->block, {true, true}) == BlockOf(Record)) {
-        return ShowOperatorMessage({"Прибор и файл не отличаются", caption,
-                                    MessageIcon::Information, MessageButtons::Ok,
-                                    MessageAnswer::Ok}),
-               void();
+        return ShowInformation("Прибор и файл не отличаются", caption);
     }
     ConfigurationDialog dialog(BlockOf(Record), file->block, this);
     if (replacement) dialog.ChooseReplacement();
@@ -131,10 +118,9 @@ void TForm1::WriteFromFile(bool replacement) {
     ShowValues();
     ui->CBoxUstrZ->setCurrentIndex(Record.NewDeviceNumber);
     if (!OutPortClick()) return;  // the write has said why
-    const std::vector<FieldDifference> left = CompareBlocks(intended, BlockOf(Record));
-    if (!left.empty() || BlockOf(Record) != intended) {
+    if (BlockOf(Record) != intended) {
         return ShowWarning("Прочитанная из прибора база отличается от записанной:" +
-                           DifferencesText(left));
+                           DifferencesText(CompareBlocks(intended, BlockOf(Record))));
     }
     std::string text = "Настройки из файла записаны, прибор их подтвердил";
     if (replacement) {
@@ -150,6 +136,5 @@ void TForm1::WriteFromFile(bool replacement) {
         text += dialog.Taken().calibration ? "\nКоды АЦП шкал и корректировка тока — из файла"
                                            : "\nКоды АЦП шкал и корректировка тока — свои";
     }
-    ShowOperatorMessage(
-        {text, caption, MessageIcon::Information, MessageButtons::Ok, MessageAnswer::Ok});
+    ShowInformation(text, caption);
 }

@@ -55,7 +55,7 @@ class ExchangeMonitor::FrameModel final : public QAbstractTableModel {
         }
         // A long frame's bytes are cut off in the list: its hint shows them whole.
         if (role == Qt::ToolTipRole && index.column() == 4) {
-            return QString::fromStdString(ExchangeLog::HexBytes(f.bytes));
+            return QString::fromStdString(HexText(f.bytes));
         }
         if (role != Qt::DisplayRole) return {};
         switch (index.column()) {
@@ -68,7 +68,7 @@ class ExchangeMonitor::FrameModel final : public QAbstractTableModel {
             case 3:
                 return QString::fromStdString(ExchangeLog::ByteField(f, 1));
             case 4:
-                return QString::fromStdString(ExchangeLog::HexBytes(f.bytes));
+                return QString::fromStdString(HexText(f.bytes));
             case 5:
                 return QString::fromStdString(f.verdict);
             case 6:

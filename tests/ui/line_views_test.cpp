@@ -11,6 +11,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "common/saved_text.h"
 #include "device/conversions.h"
 #include "ui/Obrlistdevice.h"
 #include "ui/exchange_monitor.h"
@@ -69,10 +70,9 @@ TEST_F(LineViews, MonitorListsWhatTheLineCarried) {
     std::vector<std::string> seen;
     std::string verdicts;  // a letter a reply: o right, c checksum error, n none
     for (const ExchangeFrame& f : frames) {
-        if (f.direction == Direction::Request)
-            seen.push_back("rx " + ExchangeLog::HexBytes(f.bytes));
+        if (f.direction == Direction::Request) seen.push_back("rx " + HexText(f.bytes));
         if (f.direction == Direction::Reply && !f.bytes.empty())
-            seen.push_back("tx " + ExchangeLog::HexBytes(f.bytes));
+            seen.push_back("tx " + HexText(f.bytes));
         if (f.direction == Direction::Reply) {
             verdicts += f.verdict == "ответ верен"                ? 'o'
                         : f.verdict == "ошибка контрольной суммы" ? 'c'
