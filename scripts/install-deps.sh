@@ -9,6 +9,8 @@ packages=(
     libbenchmark-dev               # the benchmarks (Google Benchmark)
     libmodbus-dev                  # an independent Modbus RTU peer for the link's tests
     nlohmann-json3-dev             # configuration files (JSON) in the Qt-free core
+    libcli11-dev                   # vek-cli's command line
+    python3 python3-jsonschema     # vek-cli's end-to-end tests and its JSON schema
     qt6-base-dev qt6-base-dev-tools libgl-dev  # the windows
     qt6-translations-l10n          # the toolkit's own Russian texts (message box buttons)
     xvfb xauth x11-utils           # window tests on a real X server: titles, placement

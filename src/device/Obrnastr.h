@@ -31,6 +31,10 @@ struct SetpointCheck {
     int32_t code = 0;
 };
 
+// The refusal of a write or a save by a record without a whole, accepted read.
+inline constexpr const char* kNoDeviceDataText =
+    "Нет данных о приборе,\nпроизведите ввод информации с СОМ порта";
+
 class TServClass {};
 
 class TProgVEKClass : public TServClass {

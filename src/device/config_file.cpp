@@ -15,11 +15,8 @@ using Json = nlohmann::ordered_json;
 // A configuration file is small; anything larger is not one.
 constexpr size_t kMaxFileBytes = 64 * 1024;
 
-// The output trims in µA: start-of-scale steps 0..7 are 0..+28, 8..15 are -4..-32; end-of-scale
-// steps 0..5 are 0..+20, 6..15 are -4..-40.
-std::string TrimText(int32_t index, bool scaleEnd) {
-    const int32_t positive = scaleEnd ? 5 : 7;
-    const int32_t uA = index <= positive ? 4 * index : -4 * (index - positive);
+std::string TrimText(int32_t step, bool scaleEnd) {
+    const int32_t uA = TrimMicroamps(step, scaleEnd);
     return (uA > 0 ? "+" : "") + std::to_string(uA) + " мкА";
 }
 
@@ -73,6 +70,20 @@ std::vector<ConfigurationField> DecodeBlock(const std::vector<uint8_t>& block) {
         r.Block()[4] & 0x80 ? "непривилегированный" : "привилегированный");
     add("extra_bytes", "Байты 18 и далее", HexText(std::span(block).subspan(18)));
     return fields;
+}
+
+DeviceConfiguration ConfigurationOf(const TProgVEKClass& record, const std::string& port,
+                                    int32_t baud) {
+    DeviceConfiguration c;
+    c.toolVersion = VEK_VERSION;
+    c.saved = WallTimeText(WallNowMs());
+    c.port = port;
+    c.baud = baud;
+    c.deviceNumber = record.DeviceNumber;
+    c.type = record.TypeCode;
+    c.version = record.Version;
+    c.block.assign(record.Block().begin(), record.Block().end());
+    return c;
 }
 
 std::string ConfigurationText(const DeviceConfiguration& c) {
@@ -204,7 +215,8 @@ std::vector<FieldDifference> CompareBlocks(const std::vector<uint8_t>& first,
     const std::vector<ConfigurationField> a = DecodeBlock(first), b = DecodeBlock(second);
     std::vector<FieldDifference> differences;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i].value != b[i].value) differences.push_back({a[i].label, a[i].value, b[i].value});
+        if (a[i].value != b[i].value)
+            differences.push_back({a[i].label, a[i].value, b[i].value, a[i].key});
     }
     return differences;
 }

@@ -33,6 +33,12 @@ struct ConfigurationField {
 // The named fields of a block (at least 18 bytes) of a ВЭК-01МЕ or ВЭК-02МЕ.
 std::vector<ConfigurationField> DecodeBlock(const std::vector<uint8_t>& block);
 
+class TProgVEKClass;
+// The configuration of the device that the record has read, saved now from the named port at
+// the given speed by this version of the tool.
+DeviceConfiguration ConfigurationOf(const TProgVEKClass& record, const std::string& port,
+                                    int32_t baud);
+
 std::string ConfigurationText(const DeviceConfiguration& configuration);
 
 // A configuration read from a text, or why it is refused (what is wrong and where).
@@ -52,6 +58,7 @@ struct FieldDifference {
     std::string label;
     std::string first;
     std::string second;
+    std::string key;  // the file's name of the field
 };
 std::vector<FieldDifference> CompareBlocks(const std::vector<uint8_t>& first,
                                            const std::vector<uint8_t>& second);

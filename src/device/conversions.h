@@ -37,5 +37,19 @@ std::string PressureText(int32_t result, int32_t characteristic, float rangeStar
                          std::string_view decimalSeparator);
 std::string SetpointPercentText(int32_t code);
 
+// The input range of a channel in kPa: its start is chosen by the block's range bit (0: 20 kPa,
+// 1: 0 kPa), its end is fixed.
+constexpr float RangeStartKpa(int32_t rangeStartBit) {
+    return rangeStartBit ? 0.0f : 20.0f;
+}
+constexpr float kRangeEndKpa = 100.0f;
+
+// The output current trim of a trim step (0..15) in µA: start-of-scale steps 0..7 are 0..+28,
+// 8..15 are -4..-32; end-of-scale steps 0..5 are 0..+20, 6..15 are -4..-40.
+constexpr int32_t TrimMicroamps(int32_t step, bool scaleEnd) {
+    const int32_t positive = scaleEnd ? 5 : 7;
+    return step <= positive ? 4 * step : -4 * (step - positive);
+}
+
 // The bits of a status byte from `highBit` down to `lowBit` as digits, most significant first.
 std::string StatusBits(int32_t status, int highBit, int lowBit);

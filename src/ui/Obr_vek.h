@@ -15,11 +15,6 @@
 #include "link/Comportclass.h"
 #include "link/Cport.h"
 
-// The write's refusal of a record without a whole, accepted read; also the configuration
-// commands'.
-inline constexpr const char* kNoDeviceDataText =
-    "Нет данных о приборе,\nпроизведите ввод информации с СОМ порта";
-
 class TFormPort;
 class TFormNastr;
 class TFormDevice;

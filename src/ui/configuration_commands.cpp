@@ -36,15 +36,8 @@ void TForm1::SaveConfigClick() {
                                   .arg(Record.DeviceNumber + 1);
     const QString path = ChooseConfigFile ? ChooseConfigFile(true, suggested) : QString();
     if (path.isEmpty()) return;
-    DeviceConfiguration c;
-    c.toolVersion = VEK_VERSION;
-    c.saved = WallTimeText(WallNowMs());
-    c.port = Link.PortName;
-    c.baud = std::atoi(Link.BaudText.c_str());
-    c.deviceNumber = Record.DeviceNumber;
-    c.type = Record.TypeCode;
-    c.version = Record.Version;
-    c.block = BlockOf(Record);
+    const DeviceConfiguration c =
+        ConfigurationOf(Record, Link.PortName, std::atoi(Link.BaudText.c_str()));
     if (const auto error = SaveConfiguration(path.toStdString(), c)) ShowError(*error);
 }
 
