@@ -4,7 +4,7 @@
 # else is packed, that the desktop entry and the AppStream metadata are valid and point at an
 # installed command and icon, that the run-time dependencies hold no development package,
 # and that the installed programs start: vek-serv offscreen, ending with status 0 on SIGTERM,
-# and vek-sim --help.
+# vek-sim --help and vek-cli --help, the latter with no Qt library linked.
 # Usage: package_test.sh CPACK BUILD_DIR
 set -uo pipefail
 
@@ -42,17 +42,18 @@ stage=$tmp/stage
 dpkg-deb -x "$deb" "$stage" || fail "dpkg-deb -x failed"
 
 # Files where the desktop looks for them.
-for f in usr/bin/vek-serv usr/bin/vek-sim; do
+for f in usr/bin/vek-serv usr/bin/vek-sim usr/bin/vek-cli; do
     [ -f "$stage/$f" ] && [ -x "$stage/$f" ] || fail "no executable /$f"
 done
 for f in usr/share/applications/io.github.vekserv.VekServ.desktop usr/share/metainfo/io.github.vekserv.VekServ.metainfo.xml \
          usr/share/icons/hicolor/scalable/apps/vek-serv.svg usr/share/doc/vek-serv/copyright \
-         usr/share/man/man1/vek-serv.1.gz usr/share/man/man1/vek-sim.1.gz; do
+         usr/share/man/man1/vek-serv.1.gz usr/share/man/man1/vek-sim.1.gz \
+         usr/share/man/man1/vek-cli.1.gz usr/share/doc/vek-serv/vek-cli.schema.json; do
     [ -f "$stage/$f" ] || fail "no /$f"
 done
 # Nothing else: no libraries, headers or test programs.
 share='applications|metainfo|man/man1|doc/vek-serv|icons/hicolor/(scalable|[0-9]+x[0-9]+)/apps'
-allowed="^\\./usr/(bin/vek-(serv|sim)|share/($share)/[^/]+)\$"
+allowed="^\\./usr/(bin/vek-(serv|sim|cli)|share/($share)/[^/]+)\$"
 stray=$(cd "$stage" && find . ! -type d | grep -Ev "$allowed")
 [ -z "$stray" ] || fail "files that do not belong in the package:"$'\n'"$stray"
 
@@ -81,6 +82,10 @@ bad=$(tr ',|' '\n\n' <<<"$depends" | awk '{print $1}' |
 mkdir -p "$tmp/home" && mkdir -m 700 "$tmp/run"
 export HOME=$tmp/home XDG_CONFIG_HOME=$tmp/home/.config XDG_RUNTIME_DIR=$tmp/run
 "$stage/usr/bin/vek-sim" --help >/dev/null || fail "vek-sim --help did not end with status 0"
+"$stage/usr/bin/vek-cli" --help >/dev/null || fail "vek-cli --help did not end with status 0"
+# The command-line tool runs where no toolkit is installed.
+qt=$(ldd "$stage/usr/bin/vek-cli" | grep -i qt)
+[ -z "$qt" ] || fail "vek-cli is linked against Qt:"$'\n'"$qt"
 
 QT_QPA_PLATFORM=offscreen "$stage/usr/bin/vek-serv" >"$tmp/serv.log" 2>&1 &
 serv_pid=$!

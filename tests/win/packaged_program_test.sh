@@ -2,7 +2,8 @@
 # The Windows zip as a user meets it, on an X server (run under xvfb-run): unpacked into a new
 # folder, vek-serv.exe starts under Wine in a prefix of its own, its main window maps with
 # exactly the tool's caption (a missing DLL would stop it before), and a close request ends it
-# with exit code 0 once the "Работа закончена" box has been answered.
+# with exit code 0 once the "Работа закончена" box has been answered; vek-cli.exe beside it
+# runs too.
 #   packaged_program_test.sh ZIP WORK_DIR
 set -euo pipefail
 zip=$(realpath "$1") work=$(realpath -m "$2")
@@ -21,6 +22,9 @@ program=$(echo "$work"/unpacked/*/vek-serv.exe)
 export WINEPREFIX=$prefix WINEDEBUG=-all,err+module WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() { "$wineserver" -k 2>/dev/null || true; }
 trap cleanup EXIT
+
+version=$("$wine" "$(dirname "$program")/vek-cli.exe" --version 2>"$work/wine.log" | tr -d '\r')
+[ -n "$version" ] || { echo "vek-cli.exe did not start:" >&2; cat "$work/wine.log" >&2; exit 1; }
 
 # Waits up to SECONDS for a window whose title is exactly TITLE; prints its id.
 window() {
