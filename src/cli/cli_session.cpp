@@ -112,18 +112,12 @@ Outcome CliSession::Read(int32_t address) {
     record_.NewDeviceNumber = address - 1;
     const DeviceRead read = ReadDevice(link_, record_);
     if (read.foreignNumber >= 0) {
-        return {kExitDamagedReply, "устройство " + std::to_string(address) + " " + link_.PortName +
-                                       " передало базу данных устройства " +
-                                       std::to_string(read.foreignNumber + 1) +
-                                       "\nДанные не считаны"};
+        return {kExitDamagedReply,
+                ForeignBlockText(address - 1, link_.PortName, read.foreignNumber)};
     }
     if (!read.Completed()) return Failed(address - 1, read.result);
-    const std::string device = "устройство " + std::to_string(address);
-    if (record_.TypeCode == kTypeUndetermined) {
-        return {kExitNotServed, device + " - не определен тип прибора\nДанные не считаны"};
-    }
-    if (!IsServedModel(record_.TypeCode)) {
-        return {kExitNotServed, device + " -  не ВЭК-01МЕ и не ВЭК-02МЕ\nДанные не считаны"};
+    if (const auto text = NotServedText(address - 1, record_.TypeCode)) {
+        return {kExitNotServed, *text};
     }
     record_.DataRead = 1;
     record_.Changed = 0;
@@ -152,16 +146,11 @@ Outcome CliSession::WriteChanges(const std::vector<uint8_t>& readBlock,
         case DeviceWrite::Record:
             return {kExitRefusedWrite, kNoDeviceDataText};
         case DeviceWrite::Type:
-            return {kExitRefusedWrite,
-                    "Не совпадает тип прибора \nпри попытке сохранить базу.\nСохранение отменено"};
         case DeviceWrite::Version:
-            return {kExitRefusedWrite,
-                    "Не совпадает версия прибора \nпри попытке сохранить "
-                    "базу.\nСохранение отменено"};
+            return {kExitRefusedWrite, *WriteRefusalText(write)};
         case DeviceWrite::NewNumber:
-            if (write.refusedNumber < 0) return Failed(record_.NewDeviceNumber, write.result);
-            return {kExitRefusedWrite, "Номер " + std::to_string(write.refusedNumber + 1) +
-                                           " уже занят другим устройством.\nСохранение отменено"};
+            if (const auto text = WriteRefusalText(write)) return {kExitRefusedWrite, *text};
+            return Failed(record_.NewDeviceNumber, write.result);
         case DeviceWrite::Identification:
         case DeviceWrite::Block:
         case DeviceWrite::Confirmation:

@@ -222,9 +222,7 @@ int Write(CliSession& session, const Options& o, const DeviceConfiguration& file
     if (Outcome read = session.Read(o.address); !read.Ok()) return Fail(read);
     TProgVEKClass& record = session.Record();
     if (file.type != record.TypeCode) {
-        return Fail({kExitRefusedFile, std::string("В файле ") + ModelName(file.type) +
-                                           ", прибор — " + ModelName(record.TypeCode) +
-                                           ".\nЗапись из файла отменена"});
+        return Fail({kExitRefusedFile, OtherModelText(file.type, record.TypeCode)});
     }
     if (file.version != record.Version) {
         Say("Версия прибора в файле " + std::to_string(file.version) + ", у прибора " +

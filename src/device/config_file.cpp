@@ -221,6 +221,11 @@ std::vector<FieldDifference> CompareBlocks(const std::vector<uint8_t>& first,
     return differences;
 }
 
+std::string OtherModelText(int32_t fileType, int32_t deviceType) {
+    return std::string("В файле ") + ModelName(fileType) + ", прибор — " + ModelName(deviceType) +
+           ".\nЗапись из файла отменена";
+}
+
 std::vector<uint8_t> BlockFromFile(const std::vector<uint8_t>& device,
                                    const std::vector<uint8_t>& file, TakenFromFile taken) {
     std::vector<uint8_t> block = device;

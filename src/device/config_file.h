@@ -68,6 +68,9 @@ std::vector<FieldDifference> CompareBlocks(const std::vector<uint8_t>& first,
 // scale-end ADC codes and the output trims from the file only when asked (restoring the same
 // transducer), the device number likewise (setting up a replacement at the file's number);
 // the mode bit, the flags' undefined bit and bytes 18 onward always the device's own.
+// The refusal of a file of another model than the device's.
+std::string OtherModelText(int32_t fileType, int32_t deviceType);
+
 struct TakenFromFile {
     bool calibration = false;
     bool deviceNumber = false;

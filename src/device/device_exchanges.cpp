@@ -66,6 +66,19 @@ DeviceRead ReadDevice(TComPortClass& link, TProgVEKClass& record) {
     return read;
 }
 
+std::string ForeignBlockText(int32_t number, const std::string& port, int32_t foreignNumber) {
+    return "устройство " + std::to_string(number + 1) + " " + port +
+           " передало базу данных устройства " + std::to_string(foreignNumber + 1) +
+           "\nДанные не считаны";
+}
+
+std::optional<std::string> NotServedText(int32_t number, int32_t type) {
+    const std::string device = "устройство " + std::to_string(number + 1);
+    if (type == kTypeUndetermined) return device + " - не определен тип прибора\nДанные не считаны";
+    if (!IsServedModel(type)) return device + " -  не ВЭК-01МЕ и не ВЭК-02МЕ\nДанные не считаны";
+    return std::nullopt;
+}
+
 namespace {
 
 // A device that already answers at the new number would answer every request together with
@@ -134,6 +147,22 @@ DeviceWrite WriteBlock(TComPortClass& link, TProgVEKClass& record, const WritePr
     record.Changed = 0;
     write.reached = DeviceWrite::Done;
     return write;
+}
+
+std::optional<std::string> WriteRefusalText(const DeviceWrite& write) {
+    switch (write.reached) {
+        case DeviceWrite::Type:
+            return "Не совпадает тип прибора \nпри попытке сохранить базу.\nСохранение отменено";
+        case DeviceWrite::Version:
+            return "Не совпадает версия прибора \nпри попытке сохранить базу.\nСохранение "
+                   "отменено";
+        case DeviceWrite::NewNumber:
+            if (write.refusedNumber < 0) return std::nullopt;
+            return "Номер " + std::to_string(write.refusedNumber + 1) +
+                   " уже занят другим устройством.\nСохранение отменено";
+        default:
+            return std::nullopt;
+    }
 }
 
 int32_t SetCalibrationMode(TComPortClass& link, int32_t number, bool on) {

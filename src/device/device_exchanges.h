@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "device/Obrnastr.h"
 #include "link/Comportclass.h"
@@ -39,6 +41,11 @@ struct DeviceRead {
 };
 DeviceRead ReadDevice(TComPortClass& link, TProgVEKClass& record);
 
+// The operator's texts of a read that cannot be accepted: a block that names another number
+// (0-based numbers), and a device of no served model (none for a served one).
+std::string ForeignBlockText(int32_t number, const std::string& port, int32_t foreignNumber);
+std::optional<std::string> NotServedText(int32_t number, int32_t type);
+
 // The write of the record's block to its device, as far as the device's confirmation:
 // identification and the checks of type and version against the read, for a new number the
 // check that no device answers there (it is put back to the device's own number when one
@@ -63,6 +70,10 @@ struct WriteProgress {
 };
 DeviceWrite WriteBlock(TComPortClass& link, TProgVEKClass& record,
                        const WriteProgress& progress = {});
+
+// The operator's text of a write refused by its checks (type, version, an occupied new
+// number); none for the other steps.
+std::optional<std::string> WriteRefusalText(const DeviceWrite& write);
 
 // Switches the calibration mode of device number (0..31) on or off: the transaction's result.
 int32_t SetCalibrationMode(TComPortClass& link, int32_t number, bool on);

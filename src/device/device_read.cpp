@@ -40,9 +40,8 @@ void TForm1::InPortClick() {
         ui->CBoxUstrZ->setCurrentIndex(Record.NewDeviceNumber);
     }
     if (read.foreignNumber >= 0) {
-        return ReadFailed(0, "устройство " + std::to_string(Record.DeviceNumber + 1) + " " +
-                                 Link.PortName + " передало базу данных устройства " +
-                                 std::to_string(read.foreignNumber + 1) + "\nДанные не считаны");
+        return ReadFailed(0,
+                          ForeignBlockText(Record.DeviceNumber, Link.PortName, read.foreignNumber));
     }
     if (!read.Completed()) return ReadFailed(read.result);
 
@@ -71,17 +70,9 @@ void TForm1::ReadFailed(int32_t code, const std::string& text) {
 
 // Only the two ВЭК models are shown; the others get a warning. True when the read ends here.
 bool TForm1::WarnIfNotServed() {
-    const std::string device = "устройство " + std::to_string(Record.DeviceNumber + 1);
-    std::string text;
-    if (Record.TypeCode == kTypeUndetermined) {
-        text = device + " - не определен тип прибора" + "\nДанные не считаны";
-    } else if (!IsServedModel(Record.TypeCode)) {
-        text = device + " -  не ВЭК-01МЕ и не ВЭК-02МЕ" + "\nДанные не считаны";
-    } else {
-        return false;
-    }
-    ShowWarning(text);
-    return true;
+    const std::optional<std::string> text = NotServedText(Record.DeviceNumber, Record.TypeCode);
+    if (text) ShowWarning(*text);
+    return text.has_value();
 }
 
 void TForm1::LayOutForType() {

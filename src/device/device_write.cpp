@@ -39,12 +39,8 @@ bool TForm1::OutPortClick() {
             if (ReportErrors) Link.ReportError(Record.DeviceNumber, write.result);
             break;
         case DeviceWrite::Type:
-            ShowWarning(
-                "Не совпадает тип прибора \nпри попытке сохранить базу.\nСохранение отменено");
-            break;
         case DeviceWrite::Version:
-            ShowWarning(
-                "Не совпадает версия прибора \nпри попытке сохранить базу.\nСохранение отменено");
+            ShowWarning(*WriteRefusalText(write));
             break;
         case DeviceWrite::NewNumber:
             if (write.refusedNumber < 0) {
@@ -52,8 +48,7 @@ bool TForm1::OutPortClick() {
                 break;
             }
             // The block carries the device's own number again.
-            ShowWarning("Номер " + std::to_string(write.refusedNumber + 1) +
-                        " уже занят другим устройством.\nСохранение отменено");
+            ShowWarning(*WriteRefusalText(write));
             ui->CBoxUstrZ->setCurrentIndex(Record.DeviceNumber);
             break;
         case DeviceWrite::Block:

@@ -83,10 +83,8 @@ void TForm1::WriteFromFile(bool replacement) {
     if (!Record.HoldsWritableBlock()) return ShowWarning(kNoDeviceDataText);
     const std::optional<DeviceConfiguration> file = LoadConfigFile();
     if (!file) return;
-    if (file->type != Record.TypeCode) {
-        return ShowWarning(std::string("В файле ") + ModelName(file->type) + ", прибор — " +
-                           ModelName(Record.TypeCode) + ".\nЗапись из файла отменена");
-    }
+    if (file->type != Record.TypeCode)
+        return ShowWarning(OtherModelText(file->type, Record.TypeCode));
     if (file->version != Record.Version &&
         ShowOperatorMessage(
             {"Версия прибора в файле " + std::to_string(file->version) + ", у прибора " +

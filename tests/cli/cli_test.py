@@ -134,11 +134,11 @@ class Writing(CliTest):
         self.assertEqual(self.line.json("save", "1", saved, kind="save")[0], 0)
 
         status, written = self.line.json("set", "1", "setpoint1=60,5", "characteristic2=linear",
-                                         "range1=0-100", "--yes", kind="write")
+                                         "range1=0-100", "trim-end2=-8", "--yes", kind="write")
         self.assertEqual(status, 0, self.line.last_err)
         self.assertEqual({c["field"] for c in written["changes"]},
                          {"setpoint_1_code", "setpoint_1_percent", "range_start_kpa_1",
-                          "characteristic_2"})
+                          "characteristic_2", "trim_end_2"})
         self.assertEqual(self.line.block(1)[15:20], "B7 26")  # setpoint 1: code 9911
 
         status, compared = self.line.json("compare", "1", saved, kind="compare")
@@ -147,8 +147,12 @@ class Writing(CliTest):
                        "device": "линейная", "file": "корнеизвлечение"},
                       compared["differences"])
 
+        # The trim is calibration: it comes back only when asked for.
         status, written = self.line.json("write", "1", saved, "--yes", kind="write")
-        self.assertEqual((status, written["written"]), (0, True))
+        self.assertEqual((status, len(written["changes"])), (0, 4))
+        status, written = self.line.json("write", "1", saved, "--with-calibration", "--yes",
+                                         kind="write")
+        self.assertEqual([c["field"] for c in written["changes"]], ["trim_end_2"])
         status, compared = self.line.json("compare", "1", saved, kind="compare")
         self.assertEqual((status, compared["differences"]), (0, []))
         # Nothing left to write: nothing is sent.
