@@ -268,11 +268,77 @@ int TComPortClass::ReadReply(uint8_t* into, int count) {
     return got;
 }
 
+namespace {
+
+// Puts the port's time-outs back however a read with others ends.
+class ScopedTimeouts {
+  public:
+    ScopedTimeouts(TCustomComPort& port, const TComTimeouts& timeouts)
+        : port_(port), saved_(port.Timeouts()) {
+        port_.SetTimeouts(timeouts);
+    }
+    ~ScopedTimeouts() {
+        try {
+            port_.SetTimeouts(saved_);
+        } catch (const EComPort&) {
+            // The next exchange meets the failed port.
+        }
+    }
+    ScopedTimeouts(const ScopedTimeouts&) = delete;
+    ScopedTimeouts& operator=(const ScopedTimeouts&) = delete;
+
+  private:
+    TCustomComPort& port_;
+    TComTimeouts saved_;
+};
+
+}  // namespace
+
+int TComPortClass::ReadHeaderAfterFirstByte(uint8_t* into) {
+    int got;
+    {
+        // The Windows rule "wait up to the constant for the first byte, return at once after".
+        TComTimeouts first = port_.Timeouts();
+        first.ReadInterval = -1;
+        first.ReadTotalMultiplier = -1;
+        first.ReadTotalConstant = FirstByteWaitMs;
+        ScopedTimeouts scoped(port_, first);
+        got = ReadReply(into, 3);
+    }
+    if (got > 0 && got < 3) got += ReadReply(into + got, 3 - got);
+    return got;
+}
+
+bool TComPortClass::CountStrayBytes() {
+    try {
+        DrainStrayBytes();
+        return true;
+    } catch (const EComPort&) {
+        ClosePort();
+        return false;
+    }
+}
+
+void TComPortClass::DrainStrayBytes() {
+    TComTimeouts atOnce = port_.Timeouts();
+    atOnce.ReadInterval = -1;
+    atOnce.ReadTotalMultiplier = 0;
+    atOnce.ReadTotalConstant = 0;
+    ScopedTimeouts scoped(port_, atOnce);
+    std::array<uint8_t, 256> scratch;
+    int got;
+    do {
+        got = port_.Read(scratch.data(), static_cast<int>(scratch.size()));
+        StrayBytes += got;
+    } while (got == static_cast<int>(scratch.size()));
+}
+
 int32_t TComPortClass::Exchange(uint8_t function, ReplyBuffer& reply) {
     int32_t headerAttemptsLeft = Stage1Attempts;
     int32_t bodyAttemptsLeft = Stage2Attempts;
     for (;;) {
         WaitMs(SendDelay);
+        if (FirstByteWaitMs > 0) DrainStrayBytes();
         // Every pass starts on an empty input, so that what is left of a bad or late reply
         // costs one attempt and does not shift the headers of all the others.
         port_.ClearBuffer(true, true);
@@ -287,7 +353,8 @@ int32_t TComPortClass::Exchange(uint8_t function, ReplyBuffer& reply) {
 
         int32_t result = lrOk;
         bool headerFailed = false;
-        int got = ReadReply(reply.data(), 3);
+        int got = FirstByteWaitMs > 0 ? ReadHeaderAfterFirstByte(reply.data())
+                                      : ReadReply(reply.data(), 3);
         if (got != 3) {
             result = got == 0 ? lrNoReply : lrShortReply;
             headerFailed = true;
@@ -319,7 +386,7 @@ int32_t TComPortClass::Exchange(uint8_t function, ReplyBuffer& reply) {
             }
         }
 
-        WaitMs(kRetryPauseMs);
+        WaitMs(RetryPauseMs);
         int32_t& attemptsLeft = headerFailed ? headerAttemptsLeft : bodyAttemptsLeft;
         if (--attemptsLeft <= 0) return result;
     }

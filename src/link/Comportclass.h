@@ -75,6 +75,7 @@ class TComPortClass {
 
     int32_t GetStage1Attempts() const { return Stage1Attempts; }
     void SetStage1Attempts(int32_t value);
+    int32_t GetStage2Attempts() const { return Stage2Attempts; }
     void SetStage2Attempts(int32_t value);
     int32_t GetSendDelay() const { return SendDelay; }
     void SetSendDelay(int32_t value) { SendDelay = value; }
@@ -137,6 +138,19 @@ class TComPortClass {
 
     // Asks the main window to close; installed by the main window.
     std::function<void()> OnCloseRequest;
+
+    // The fast search of the line (FastSearch below sets these for its first pass). With a
+    // first-byte wait above 0 a reply's first byte is waited for that long only; once it has
+    // come, the header has its whole time-out, so a device that has begun to answer is never
+    // cut off. The bytes found waiting before each request are counted then (a late reply to
+    // an earlier one) instead of being discarded unseen.
+    int32_t FirstByteWaitMs = 0;
+    int32_t StrayBytes = 0;
+    // Pause after a failed attempt.
+    int32_t RetryPauseMs = 300;
+    // Counts what is waiting in the port's input into StrayBytes, and drops it: false when
+    // the port failed (it is closed then).
+    bool CountStrayBytes();
     // Sees every frame that goes out and comes in; none unless a monitor installs one.
     LinkObserver* Observer = nullptr;
 
@@ -152,6 +166,11 @@ class TComPortClass {
     int32_t Exchange(uint8_t function, ReplyBuffer& reply);
     // A read of the reply from the port, shown to the observer.
     int ReadReply(uint8_t* into, int count);
+    // The header read of the fast search: the first byte within FirstByteWaitMs, the rest
+    // within the port's own time-outs.
+    int ReadHeaderAfterFirstByte(uint8_t* into);
+    // Reads and counts into StrayBytes what is waiting in the port's input.
+    void DrainStrayBytes();
 
     int32_t RequestLength = 0;
     int32_t PayloadLength = 0;
@@ -190,9 +209,6 @@ class ScopedStage1Attempts {
 // Header attempts of a search of the line: the device list and the check that a new bus
 // number is free.
 constexpr int32_t kSearchStage1Attempts = 2;
-
-// Pause after every failed attempt of a transaction.
-constexpr int32_t kRetryPauseMs = 300;
 
 // The operator message of a result code for device number deviceNumber (0-based) on the
 // named port; none for success.

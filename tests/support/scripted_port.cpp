@@ -41,22 +41,61 @@ int ScriptedBackend::Write(const uint8_t* buffer, int count) {
     writes.push_back(request);
     if (responder) {
         Bytes reply = responder(request);
-        input.insert(input.end(), reply.begin(), reply.end());
+        const int64_t delay = clock && replyDelayMs ? replyDelayMs(request) : 0;
+        for (uint8_t b : reply) {
+            if (delay > 0) {
+                onTheWay.emplace_back(clock->NowNs() + delay * 1'000'000, b);
+            } else {
+                input.push_back(b);
+            }
+        }
     }
     return count;
 }
 
-int ScriptedBackend::Read(uint8_t* buffer, int count) {
-    int n = 0;
-    while (n < count && !input.empty()) {
-        buffer[n++] = input.front();
-        input.pop_front();
+void ScriptedBackend::Arrive() {
+    while (!onTheWay.empty() && (!clock || onTheWay.front().first <= clock->NowNs())) {
+        input.push_back(onTheWay.front().second);
+        onTheWay.pop_front();
     }
-    if (clock && n < count) {
-        // A short read ends by a time-out: 100 ms after the last byte, or the total time.
-        clock->Advance(n > 0 ? lastTimeouts.ReadIntervalTimeout
-                             : int64_t{lastTimeouts.ReadTotalTimeoutMultiplier} * count +
-                                   lastTimeouts.ReadTotalTimeoutConstant);
+}
+
+int ScriptedBackend::Read(uint8_t* buffer, int count) {
+    const ComTimeoutValues& t = lastTimeouts;
+    // The Windows special cases: return at once with what has come, or wait up to the
+    // constant for the first byte and return at once after it.
+    const bool returnAtOnce = t.ReadIntervalTimeout == kMaxDword &&
+                              t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
+    const bool firstByteOnly = t.ReadIntervalTimeout == kMaxDword &&
+                               t.ReadTotalTimeoutMultiplier == kMaxDword &&
+                               t.ReadTotalTimeoutConstant > 0;
+    const int64_t ms = 1'000'000;
+    const int64_t start = clock ? clock->NowNs() : 0;
+    const int64_t total = start + (firstByteOnly ? int64_t{t.ReadTotalTimeoutConstant}
+                                                 : int64_t{t.ReadTotalTimeoutMultiplier} * count +
+                                                       t.ReadTotalTimeoutConstant) *
+                                      ms;
+    int n = 0;
+    int64_t lastByte = start;
+    for (;;) {
+        Arrive();
+        while (n < count && !input.empty()) {
+            buffer[n++] = input.front();
+            input.pop_front();
+            if (clock) lastByte = clock->NowNs();
+        }
+        if (n == count || !clock || returnAtOnce || (firstByteOnly && n > 0)) break;
+        int64_t deadline = total;
+        if (n > 0 && t.ReadIntervalTimeout != kMaxDword && t.ReadIntervalTimeout != 0) {
+            deadline = std::min(deadline, lastByte + int64_t{t.ReadIntervalTimeout} * ms);
+        }
+        // A short read ends by a time-out, unless more comes before it.
+        if (!onTheWay.empty() && onTheWay.front().first <= deadline) {
+            clock->AdvanceTo(onTheWay.front().first);
+            continue;
+        }
+        clock->AdvanceTo(deadline);
+        break;
     }
     return n;
 }

@@ -3,6 +3,7 @@
 // time the port's time-outs would have taken. Transactions run in no real time.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -21,6 +22,7 @@ class FakeClock final : public LinkClock {
         slept_ += ns;
     }
     void Advance(int64_t ms) { now_ += ms * 1'000'000; }
+    void AdvanceTo(int64_t ns) { now_ = std::max(now_, ns); }
     int64_t NowMs() const { return now_ / 1'000'000; }
     int64_t SleptMs() const { return slept_ / 1'000'000; }
 
@@ -35,12 +37,17 @@ class ScriptedBackend final : public ComPortBackend {
   public:
     // Answers each request written; the bytes join the input queue.
     std::function<Bytes(const Bytes& request)> responder;
+    // When set and the clock is, the answer to a request arrives this many ms after its write
+    // (all its bytes at once); a flush meanwhile does not stop it. Reads wait for it as a
+    // driver would, within the port's time-outs.
+    std::function<int64_t(const Bytes& request)> replyDelayMs;
     FakeClock* clock = nullptr;
     bool failPurge = false;
 
     std::vector<Bytes> writes;
     std::vector<std::string> calls;  // every backend call in order, with its arguments
     std::deque<uint8_t> input;
+    std::deque<std::pair<int64_t, uint8_t>> onTheWay;  // (arrival in ns, byte)
     ComControlBlock lastControlBlock;
     ComTimeoutValues lastTimeouts;
 
@@ -55,6 +62,10 @@ class ScriptedBackend final : public ComPortBackend {
 
     // Fails the named call ("open", "buffers", "dcb", "timeouts") with its failure code.
     std::string failOn;
+
+  private:
+    // Moves the bytes on the way that have arrived by now into the input queue.
+    void Arrive();
 };
 
 // Appends the CRC-16/MODBUS to a frame body.

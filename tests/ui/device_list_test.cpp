@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
@@ -19,6 +21,7 @@
 #include "dialog_script.h"
 #include "line_server.h"
 #include "link/port_list.h"
+#include "scan_to_end.h"
 #include "support/message_recorder.h"
 #include "support/scripted_port.h"
 #include "support/short_wait_clock.h"
@@ -42,7 +45,7 @@ std::vector<std::string> Listed(const TFormDevice& dialog) {
 
 void Scan(TFormDevice& dialog, int highest) {
     dialog.ui->CBoxUstr->setCurrentIndex(highest - 1);
-    dialog.ui->Button1->click();
+    ScanToEnd(dialog, true);
 }
 
 using Rows = std::vector<std::string>;
@@ -103,11 +106,65 @@ TEST_F(DeviceListOnLine, ListsAnsweringDevicesAndKeepsTheListBetweenOpenings) {
     EXPECT_EQ(choiceOnReopening, "5");
 
     server.WithLine([](vsim::VirtualLine& line) { line.Remove(2); });
-    dialog.Button1Click();
+    ScanToEnd(dialog);
     EXPECT_EQ(Listed(dialog), (Rows{"1 ВЭК-02МЕ", "4 ", "5 КСВЛ"}));
     EXPECT_EQ(requestsToAddress2.load(), 1 + kSearchStage1Attempts);
     EXPECT_EQ(form1.Link.GetStage1Attempts(), 7);
     EXPECT_FALSE(dialog.ui->ProgressBar1->isVisible());
+    EXPECT_TRUE(recorder.messages.empty()) << recorder.messages[0].text;
+}
+
+// From the event loop, as the operator meets it: the fast search finds what the specified one
+// finds while the dialog paints between its steps; a stop ends a specified search at the next
+// address with the rows found so far; the list is saved as CSV.
+TEST_F(DeviceListOnLine, SearchRunsFromTheEventLoopAndStops) {
+    form1.Link.SetStage1Attempts(7);
+    const Rows all = {"1 ВЭК-02МЕ", "2 ВЭК-01МЕ", "4 ", "5 КСВЛ"};
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    struct Paints : QObject {
+        const TFormDevice* dialog;
+        int duringScan = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint && dialog->Scanning()) ++duringScan;
+            return false;
+        }
+    } paints;
+    paints.dialog = &dialog;
+    dialog.ui->ProgressBar1->installEventFilter(&paints);
+
+    dialog.ui->CBoxUstr->setCurrentIndex(31);
+    dialog.ui->FastScan->setChecked(true);
+    dialog.ui->Button1->click();
+    EXPECT_TRUE(dialog.Scanning());
+    EXPECT_TRUE(dialog.ui->ButtonStop->isEnabled());
+    EXPECT_FALSE(dialog.ui->Button1->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.Scanning(), 60000);
+    EXPECT_EQ(Listed(dialog), all);
+    EXPECT_GT(paints.duringScan, 10);
+    EXPECT_EQ(form1.Link.GetStage1Attempts(), 7);
+
+    dialog.ui->FastScan->setChecked(false);
+    dialog.ui->Button1->click();
+    QTRY_VERIFY_WITH_TIMEOUT(Listed(dialog).size() == all.size(), 60000);
+    dialog.ui->ButtonStop->click();
+    // Within one silent address's exchange (2 × 1.3 s header time-out).
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.Scanning(), 4000);
+    EXPECT_EQ(Listed(dialog), all);
+    EXPECT_FALSE(dialog.ui->ProgressBar1->isVisible());
+    EXPECT_EQ(form1.Link.GetStage1Attempts(), 7);
+    EXPECT_TRUE(dialog.ui->Button1->isEnabled());
+
+    const QString path = QDir::temp().filePath("vek-device-list-test.csv");
+    dialog.ChooseCsvFile = [&] { return path; };
+    dialog.ui->ButtonSave->click();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    file.remove();
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_EQ(lines[0], "устройство,модель,версия,ответ через мс,поздний ответ");
+    EXPECT_TRUE(lines[1].startsWith("1,ВЭК-02МЕ,1,")) << lines[1].toStdString();
     EXPECT_TRUE(recorder.messages.empty()) << recorder.messages[0].text;
 }
 
@@ -280,7 +337,7 @@ TEST_F(DeviceListScripted, ExceptionLeavingTheScanRestoresTheLink) {
     Open();
     throwAt = 2;
     dialog.ui->CBoxUstr->setCurrentIndex(4);
-    EXPECT_THROW(dialog.Button1Click(), std::runtime_error);
+    EXPECT_THROW(ScanToEnd(dialog), std::runtime_error);
     EXPECT_EQ(form1.Link.GetStage1Attempts(), 7);
     EXPECT_FALSE(dialog.ui->ProgressBar1->isVisible());
 }

@@ -5,6 +5,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "scan_to_end.h"
 #include "ui/Obrlistdevice.h"
 #include "ui_Obrlistdevice.h"
 #include "window_on_line.h"
@@ -168,7 +169,7 @@ TEST_P(FaultMatrix, Cell) {
             list = std::make_unique<TFormDevice>(form1.Link);
             form1.Link.SetStage1Attempts(3);
             list->ui->CBoxUstr->setCurrentIndex(1);  // up to 2
-            list->Button1Click();
+            ScanToEnd(*list);
             break;
     }
     const bool lost = c.outcome == Outcome::PortLost;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "scan_to_end.h"
 #include "ui/Obrlistdevice.h"
 #include "ui_Obrlistdevice.h"
 #include "window_on_line.h"
@@ -85,7 +86,7 @@ const Operation kOperations[] = {
      [](WindowOnLine& t) {
          TFormDevice list(t.form1.Link);
          list.ui->CBoxUstr->setCurrentIndex(2);  // up to 3
-         list.Button1Click();
+         ScanToEnd(list);
      }},
 };
 INSTANTIATE_TEST_SUITE_P(Operations, LineLog, ::testing::ValuesIn(kOperations),

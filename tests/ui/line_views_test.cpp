@@ -13,6 +13,7 @@
 
 #include "common/saved_text.h"
 #include "device/conversions.h"
+#include "scan_to_end.h"
 #include "ui/Obrlistdevice.h"
 #include "ui/exchange_monitor.h"
 #include "ui/trend_window.h"
@@ -63,7 +64,7 @@ TEST_F(LineViews, MonitorListsWhatTheLineCarried) {
     CrcFault(1, false);
     TFormDevice list(form1.Link);
     list.ui->CBoxUstr->setCurrentIndex(2);
-    list.ui->Button1->click();  // 1 and 2 answer, 3 is silent
+    ScanToEnd(list, true);  // 1 and 2 answer, 3 is silent
     QTest::qWait(50);
 
     const auto& frames = monitor.Log().Frames();

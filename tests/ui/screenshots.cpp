@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "line_server.h"
+#include "scan_to_end.h"
 #include "sim_control.h"
 #include "ui/Obr_vek.h"
 #include "ui/exchange_monitor.h"
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
     // The first two addresses, both answering: no silent address costs seconds here.
     form1.Link.OpenPort();
     formDevice.ui->CBoxUstr->setCurrentIndex(1);
-    formDevice.Button1Click();
+    ScanToEnd(formDevice);
     ok = Save(formDevice, dir, "device-list") && ok;
 
     // Polling the two-channel device while its pressures move; one tick meets a bad checksum,

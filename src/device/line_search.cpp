@@ -1,0 +1,167 @@
+#include "device/line_search.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "common/saved_text.h"
+#include "device/device_exchanges.h"
+
+namespace {
+
+constexpr int64_t kNsPerMs = 1'000'000;
+
+double CharacterMs(int32_t baud) {
+    return baud > 0 ? 11.0 * 1000 / baud : 11.0;
+}
+
+int32_t Baud(const TComPortClass& link) {
+    return std::atoi(link.BaudText.c_str());
+}
+
+// How long after its request a device may still begin to answer under the specified timing
+// (the header read's 1300 ms time-out), plus the reply's own characters and a margin: bytes
+// heard within this time of a request may be its reply.
+int64_t LateWindowNs(int32_t baud) {
+    return static_cast<int64_t>((1300 + 8 * CharacterMs(baud) + 50) * kNsPerMs);
+}
+
+// The results that end a search: a port that cannot be opened, set up or used.
+bool EndsSearch(int32_t result) {
+    return (result >= lrPortOpenFailed && result <= lrPortSetupError) || result == lrPortFailed;
+}
+
+// Bytes came that are no whole reply to the request.
+bool HeardBytes(int32_t result) {
+    return result == lrShortReply || result == lrChecksumError || result == lrReceiveError;
+}
+
+}  // namespace
+
+int32_t FirstByteWaitFor(int32_t baud) {
+    const auto ms = static_cast<int64_t>(std::ceil(50 + 10 * CharacterMs(baud)));
+    return static_cast<int32_t>((ms + 9) / 10 * 10);
+}
+
+std::string FoundDevicesCsv(const std::vector<FoundDevice>& found) {
+    std::string text = "устройство,модель,версия,ответ через мс,поздний ответ\n";
+    for (const FoundDevice& f : found) {
+        text += std::to_string(f.address) + "," + ModelName(f.type) + "," +
+                std::to_string(f.version) + "," + NumberText(f.replyMs, 1) + "," +
+                (f.late ? "да" : "") + "\n";
+    }
+    return text;
+}
+
+LineSearch::LineSearch(TComPortClass& link, int32_t highest, int32_t firstByteWaitMs)
+    : link_(link), highest_(std::clamp(highest, 0, 32)), firstByteWaitMs_(firstByteWaitMs) {
+    done_ = highest_ == 0;
+}
+
+void LineSearch::Step() {
+    if (done_) return;
+    ++steps_;
+    if (firstPass_) {
+        Ask(next_++, false);
+        if (next_ > highest_) {
+            firstPass_ = false;
+            if (firstByteWaitMs_ <= 0) done_ = true;
+        }
+        return;
+    }
+    if (!listened_) {
+        listened_ = true;
+        Listen();
+        if (!done_ && !suspects_.empty()) return;
+    }
+    if (suspects_.empty()) {
+        done_ = true;
+        return;
+    }
+    const int32_t address = *suspects_.begin();
+    suspects_.erase(suspects_.begin());
+    Ask(address, true);
+    if (suspects_.empty()) done_ = true;
+}
+
+void LineSearch::Ask(int32_t address, bool confirming) {
+    const bool fast = firstByteWaitMs_ > 0 && !confirming;
+    // The link's own values come back after the step, whatever happens in it.
+    struct Saved {
+        TComPortClass& link;
+        int32_t wait = link.FirstByteWaitMs;
+        int32_t pause = link.RetryPauseMs;
+        int32_t bodyAttempts = link.GetStage2Attempts();
+        ~Saved() {
+            link.FirstByteWaitMs = wait;
+            link.RetryPauseMs = pause;
+            link.SetStage2Attempts(bodyAttempts);
+        }
+    } saved{link_};
+    ScopedStage1Attempts attempts(link_, fast ? 1 : kSearchStage1Attempts);
+    // The fast pass asks once: whatever is not a whole reply is asked again as specified.
+    link_.FirstByteWaitMs = fast ? firstByteWaitMs_ : 0;
+    if (fast) {
+        link_.RetryPauseMs = 0;
+        link_.SetStage2Attempts(1);
+    }
+
+    const int32_t strayBefore = link_.StrayBytes;
+    const int64_t start = link_.Clock().NowNs();
+    const Identification id = Identify(link_, address - 1);
+    const int64_t end = link_.Clock().NowNs();
+    const int64_t requestNs = start + int64_t{link_.GetSendDelay()} * kNsPerMs;
+    // Bytes waiting before this request came after the previous step's request.
+    if (link_.StrayBytes != strayBefore) Suspect(lastStepStartNs_);
+    asked_.push_back({address, requestNs});
+    lastStepStartNs_ = start;
+
+    if (id.result == lrOk) {
+        found_.push_back({address, id.type, id.version,
+                          static_cast<double>(end - requestNs) / kNsPerMs, confirming});
+        std::sort(found_.begin(), found_.end(),
+                  [](const FoundDevice& a, const FoundDevice& b) { return a.address < b.address; });
+    } else if (EndsSearch(id.result)) {
+        portResult_ = id.result;
+        portResultAddress_ = address;
+        done_ = true;
+    } else if (fast && HeardBytes(id.result)) {
+        Suspect(start);
+    }
+}
+
+bool LineSearch::IsFound(int32_t address) const {
+    return std::any_of(found_.begin(), found_.end(),
+                       [&](const FoundDevice& f) { return f.address == address; });
+}
+
+void LineSearch::Suspect(int64_t arrivedAfterNs) {
+    const int64_t window = LateWindowNs(Baud(link_));
+    for (const Asked& a : asked_) {
+        if (!IsFound(a.address) && a.requestNs + window >= arrivedAfterNs) {
+            suspects_.insert(a.address);
+        }
+    }
+}
+
+// After the fast pass: the last addresses' late replies would come with no request after
+// them to notice them, so the search waits out their late window and looks at the input.
+void LineSearch::Listen() {
+    if (!link_.PortConnected()) return;
+    const int64_t window = LateWindowNs(Baud(link_));
+    int64_t until = 0;
+    for (const Asked& a : asked_) {
+        if (!IsFound(a.address)) until = std::max(until, a.requestNs + window);
+    }
+    const int64_t now = link_.Clock().NowNs();
+    if (until <= now) return;
+    link_.WaitMs(static_cast<int32_t>((until - now + kNsPerMs - 1) / kNsPerMs));
+    const int32_t strayBefore = link_.StrayBytes;
+    if (!link_.CountStrayBytes()) {
+        portResult_ = lrPortFailed;
+        portResultAddress_ = asked_.back().address;
+        done_ = true;
+        return;
+    }
+    if (link_.StrayBytes != strayBefore) Suspect(lastStepStartNs_);
+}
