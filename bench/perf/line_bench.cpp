@@ -38,6 +38,7 @@
 #include "common/operator_message.h"
 #include "device/Obrnastr.h"
 #include "device/device_exchanges.h"
+#include "device/line_search.h"
 #include "line_server.h"
 #include "link/Comportclass.h"
 #include "link/Cport.h"
@@ -57,6 +58,8 @@ constexpr int kGoalBaud = 9600;
 // A read through vek-cli, process start included, at the faster speed.
 constexpr double kCliWireGoal = 1.05;
 constexpr int kCliGoalBaud = 115200;
+// The fast search of 32 addresses with 4 devices at 9600 bit/s.
+constexpr double kFastSearchGoalMs = 4500;
 constexpr double kCliStartGoalMs = 20;
 
 extern "C" char** environ;
@@ -116,6 +119,9 @@ struct SpeedResults {
     // Function 17 without send delay, through the link and through libmodbus (medians).
     double toolNoDelayMs = 0;
     double modbusMs = 0;
+    // The longest scan, specified and fast (medians).
+    double specifiedScanMs = 0;
+    double fastScanMs = 0;
 };
 
 // The bus: ВЭК-02МЕ at 1, ВЭК-01МЕ at 2, a КСВЛ at 12, a ВЭК-02МЕ at 32; the others silent.
@@ -195,6 +201,9 @@ class LineBench {
         longestScan_ = scans.back().addresses;
         for (const Scan& scan : scans)
             TimeScan(scan.addresses, scan.runs);
+        TimeScan(longestScan_, options_.quick ? 1 : 3, true);
+        // What a device slower than the first-byte wait costs: the confirming pass.
+        TimeScan(longestScan_, 1, true, 200);
 
         // The comparison is of two close figures: many short runs.
         CompareWithModbus(options_.quick ? 1 : 200);
@@ -314,47 +323,64 @@ class LineBench {
         Keep(std::move(m));
     }
 
-    // The device list's scan of addresses 1..n with two header attempts; an address that does
-    // not answer is left out.
-    void TimeScan(int addresses, int runs) {
+    // The device list's search of addresses 1..n as specified (two header attempts, an address
+    // that does not answer left out), or the fast search with its first-byte wait for the
+    // line speed; the device list runs LineSearch one step at a time, as here.
+    void TimeScan(int addresses, int runs, bool fast = false, int turnaroundMs = kTurnaroundMs) {
         int answering = 0;
         server_.WithLine([&](vsim::VirtualLine& line) {
+            line.SetTurnaroundMs(turnaroundMs);
             for (int a = 1; a <= addresses; ++a)
                 answering += line.Find(a) != nullptr;
             return 0;
         });
-        Measured m("device list scan, " + std::to_string(addresses) + " address" +
-                   (addresses > 1 ? "es" : "") + " (" + std::to_string(answering) + " answering)");
+        std::string name = std::string(fast ? "fast search" : "device list scan") + ", " +
+                           std::to_string(addresses) + " address" + (addresses > 1 ? "es" : "") +
+                           " (" + std::to_string(answering) + " answering";
+        if (turnaroundMs != kTurnaroundMs) {
+            name += ", each after " + std::to_string(turnaroundMs) + " ms";
+        }
+        Measured m(name + ")");
         ProcessorShare share("processor, scan of " + std::to_string(addresses) + " (" +
                              std::to_string(addresses - answering) + " silent)");
         for (int i = 0; i < runs; ++i) {
-            double limit = 0;
-            int found = 0;
             const double cpu0 = perf::ThreadCpuSeconds();
             const double proc0 = perf::ProcessCpuSeconds();
             const auto t0 = Clock::now();
-            {
-                ScopedStage1Attempts attempts(link_, kSearchStage1Attempts);
-                for (int32_t number = 0; number < addresses; ++number) {
-                    if (Identify(link_, number).result == lrOk) {
-                        ++found;
-                        limit += AnsweredMs();
-                    } else {
-                        limit += kSearchStage1Attempts * SilentAttemptMs();
-                    }
-                }
-            }
+            LineSearch search(link_, addresses, fast ? FirstByteWaitFor(baud_) : 0);
+            while (!search.Done())
+                search.Step();
             const double ms = MsSince(t0);
             m.ms.push_back(ms);
             share.wallS += ms / 1000;
             share.threadS += perf::ThreadCpuSeconds() - cpu0;
             share.processS += perf::ProcessCpuSeconds() - proc0;
-            if (found != answering) ++m.failures;
-            m.limitMs = limit;
+            if (static_cast<int>(search.Found().size()) != answering) ++m.failures;
         }
+        const double median = perf::Summarize(m.ms).median;
+        if (fast && turnaroundMs != kTurnaroundMs) {
+            m.limitMs = results_.fastScanMs;  // against the same search with prompt devices
+            m.comparison = true;
+        } else if (fast) {
+            m.limitMs = kFastSearchGoalMs;
+            m.goal = 1.0;
+            results_.fastScanMs = median;
+        } else {
+            // Identification of an answering address, two silent attempts for the others.
+            Identify(link_, 0);
+            m.limitMs = answering * AnsweredMs() +
+                        (addresses - answering) * kSearchStage1Attempts * SilentAttemptMs();
+            if (addresses == longestScan_) results_.specifiedScanMs = median;
+        }
+        server_.WithLine([](vsim::VirtualLine& line) {
+            line.SetTurnaroundMs(kTurnaroundMs);
+            return 0;
+        });
         Keep(std::move(m));
-        // The processor while waiting: the longest scan with silent addresses.
-        if (answering < addresses && addresses == longestScan_) results_.processor.push_back(share);
+        // The processor while waiting: the longest specified scan with silent addresses.
+        if (!fast && answering < addresses && addresses == longestScan_) {
+            results_.processor.push_back(share);
+        }
     }
 
     // Function 17 through the link without its send delay and through libmodbus (report
@@ -426,6 +452,13 @@ void PrintRows(const std::vector<SpeedResults>& speeds) {
                       " ms (medians)",
                   "goal: no slower than libmodbus (≤ 1, ±1 % noise)", perf::Ratio(ratio),
                   perf::Verdict(true, ratio <= kModbusTolerance));
+    }
+    for (const SpeedResults& speed : speeds) {
+        const double ratio = speed.fastScanMs / speed.specifiedScanMs;
+        perf::Row("line " + std::to_string(speed.baud) + ": fast / specified search",
+                  perf::Number(speed.fastScanMs, 1) + " / " +
+                      perf::Number(speed.specifiedScanMs, 1) + " ms (medians)",
+                  "-", perf::Ratio(ratio), "");
     }
     for (const SpeedResults& speed : speeds) {
         for (const ProcessorShare& p : speed.processor) {

@@ -169,17 +169,20 @@ Outcome CliSession::WriteChanges(const std::vector<uint8_t>& readBlock,
     return {};
 }
 
-Outcome CliSession::Scan(int32_t highest, const std::function<void(const Found&)>& found) {
-    ScopedStage1Attempts attempts(link_, kSearchStage1Attempts);
-    for (int32_t number = 0; number < highest; ++number) {
-        if (Interrupted()) return {kExitInterrupted, "Прервано"};
-        const Identification id = Identify(link_, number);
-        if (id.result == lrOk) {
-            found({number + 1, id.type, id.version});
-        } else if (ExitStatusOfResult(id.result) == kExitPort) {
-            return Failed(number, id.result);
+Outcome CliSession::Scan(int32_t highest, int32_t firstByteWaitMs,
+                         std::vector<FoundDevice>& found) {
+    LineSearch search(link_, highest, firstByteWaitMs);
+    Outcome outcome;
+    while (!search.Done()) {
+        if (Interrupted()) {
+            outcome = {kExitInterrupted, "Прервано"};
+            break;
         }
-        // Any other failure leaves the address out of the list.
+        search.Step();
     }
-    return {};
+    found = search.Found();
+    if (search.PortResult() != lrOk) {
+        return Failed(search.PortResultAddress() - 1, search.PortResult());
+    }
+    return outcome;
 }

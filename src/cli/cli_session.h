@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device/Obrnastr.h"
+#include "device/line_search.h"
 #include "link/Comportclass.h"
 #include "link/Cport.h"
 
@@ -79,14 +80,10 @@ class CliSession {
     // the changes listed; then reads the device again and checks that it holds that block.
     Outcome WriteChanges(const std::vector<uint8_t>& readBlock, const WriteConfirmation& confirm);
 
-    struct Found {
-        int32_t address;
-        int32_t type;
-        int32_t version;
-    };
-    // Identifies addresses 1..highest as the device list does; `found` is called for each
-    // device that answers. Stops at an interrupt or a failed port.
-    Outcome Scan(int32_t highest, const std::function<void(const Found&)>& found);
+    // Searches addresses 1..highest as the device list does (firstByteWaitMs 0: the specified
+    // search, else the fast one with that wait). Stops at an interrupt or a failed port; what
+    // was found until then is in `found`.
+    Outcome Scan(int32_t highest, int32_t firstByteWaitMs, std::vector<FoundDevice>& found);
 
     TProgVEKClass& Record() { return record_; }
     const TComPortClass& Link() const { return link_; }

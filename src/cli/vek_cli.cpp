@@ -46,6 +46,8 @@ struct Options {
     int32_t address = 0;
     int32_t newAddress = 0;
     int32_t maxAddress = 32;
+    bool fast = false;
+    int32_t firstByteWaitMs = 0;
     int32_t intervalMs = 1000;
     int64_t count = 0;
     std::string file;
@@ -102,21 +104,29 @@ int Ports(const Options& o) {
 }
 
 int Scan(CliSession& session, const Options& o) {
+    std::vector<FoundDevice> found;
+    const int32_t wait = !o.fast ? 0
+                         : o.firstByteWaitMs > 0 ? o.firstByteWaitMs
+                                                 : FirstByteWaitFor(o.line.baud);
+    const Outcome scanned = session.Scan(o.maxAddress, wait, found);
+    // What was found is shown also when the scan was stopped.
     Json devices = Json::array();
-    std::vector<std::vector<std::string>> rows{{"Адрес", "Прибор", "Тип", "Версия"}};
-    const Outcome scanned = session.Scan(o.maxAddress, [&](const CliSession::Found& f) {
+    std::vector<std::vector<std::string>> rows{
+        {"Адрес", "Прибор", "Тип", "Версия", "Ответ через, мс", ""}};
+    for (const FoundDevice& f : found) {
         devices.push_back({{"address", f.address},
                            {"type", f.type},
                            {"model", ModelName(f.type)},
-                           {"version", f.version}});
+                           {"version", f.version},
+                           {"reply_ms", ParseNumber(NumberText(f.replyMs, 1))},
+                           {"late", f.late}});
         rows.push_back({std::to_string(f.address), ModelName(f.type), std::to_string(f.type),
-                        std::to_string(f.version)});
-        if (!o.json) Say("найдено устройство " + std::to_string(f.address));
-    });
-    // What was found is shown also when the scan was stopped.
+                        std::to_string(f.version), NumberText(f.replyMs, 1),
+                        f.late ? "ответил поздно" : ""});
+    }
     if (o.json) {
         Print({{"devices", devices}});
-    } else if (devices.empty()) {
+    } else if (found.empty()) {
         Say("Устройств не найдено");
     } else {
         std::cout << Columns(rows);
@@ -301,6 +311,12 @@ int main(int argc, char** argv) {
     CLI::App* ports = app.add_subcommand("ports", "the serial ports of this computer");
     CLI::App* scan = app.add_subcommand("scan", "the devices on the line");
     scan->add_option("--max", o.maxAddress, "highest address asked")->check(CLI::Range(1, 32));
+    scan->add_flag("--fast", o.fast,
+                   "short wait for a reply's first byte; late or garbled addresses are asked "
+                   "again as specified");
+    scan->add_option("--first-byte-wait", o.firstByteWaitMs,
+                     "the fast scan's wait, ms (default: 50 ms and ten characters)")
+        ->check(CLI::Range(10, 1000));
     CLI::App* read = app.add_subcommand("read", "device N: identity, settings, measurements");
     address(read, o.address, "N", "bus address, 1..32");
     CLI::App* watch = app.add_subcommand("watch", "reads of device N, one line each (CSV)");

@@ -106,10 +106,19 @@ class Reading(CliTest):
         status, read = self.line.json("read", "1", kind="read")
         self.assertAlmostEqual(read["channels"][0]["pressure_kpa"], 62.5, delta=0.2)
 
-        status, scan = self.line.json("scan", "--max", "6", kind="scan")
-        self.assertEqual(status, 0)
-        self.assertEqual([(d["address"], d["type"], d["model"]) for d in scan["devices"]],
-                         [(1, 106, "ВЭК-02МЕ"), (2, 105, "ВЭК-01МЕ"), (5, 100, "КСВЛ")])
+        demonstration = [(1, 106, "ВЭК-02МЕ", False), (2, 105, "ВЭК-01МЕ", False),
+                         (5, 100, "КСВЛ", False)]
+        for fast in ([], ["--fast"]):
+            status, scan = self.line.json("scan", "--max", "6", *fast, kind="scan")
+            self.assertEqual(status, 0)
+            self.assertEqual([(d["address"], d["type"], d["model"], d["late"])
+                              for d in scan["devices"]], demonstration)
+        # A device slower than the fast scan's first-byte wait is found all the same.
+        self.line.command("turnaround 200")
+        status, scan = self.line.json("scan", "--max", "6", "--fast", kind="scan")
+        self.assertEqual([(d["address"], d["late"]) for d in scan["devices"]],
+                         [(1, True), (2, True), (5, True)])
+        self.line.command("turnaround 5")
 
         status, ports = self.line.json("ports", kind="ports")
         self.assertIn(self.line.port, [p["name"] for p in ports["ports"]])
