@@ -57,6 +57,7 @@ class DeviceListOnLine : public ::testing::Test {
     DeviceListOnLine() : form1(nullptr, clock), dialog(form1.Link) {
         server.log = [this](const std::string& line) {
             if (line.find(" rx 02 11 ") != std::string::npos) ++requestsToAddress2;
+            if (line.find(" rx 01 44 ") != std::string::npos) ++blockReads;
         };
         server.WithLine([](vsim::VirtualLine& line) {
             line.SetTurnaroundMs(1);
@@ -74,6 +75,7 @@ class DeviceListOnLine : public ::testing::Test {
 
     vsim::LineServer server;
     std::atomic<int> requestsToAddress2{0};
+    std::atomic<int> blockReads{0};  // device 1's, as a polling read makes them
     MessageRecorder recorder;
     ShortWaitClock clock;
     TForm1 form1;
@@ -120,8 +122,6 @@ TEST_F(DeviceListOnLine, ListsAnsweringDevicesAndKeepsTheListBetweenOpenings) {
 TEST_F(DeviceListOnLine, SearchRunsFromTheEventLoopAndStops) {
     form1.Link.SetStage1Attempts(7);
     const Rows all = {"1 ВЭК-02МЕ", "2 ВЭК-01МЕ", "4 ", "5 КСВЛ"};
-    dialog.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     struct Paints : QObject {
         const TFormDevice* dialog;
         int duringScan = 0;
@@ -133,17 +133,28 @@ TEST_F(DeviceListOnLine, SearchRunsFromTheEventLoopAndStops) {
     paints.dialog = &dialog;
     dialog.ui->ProgressBar1->installEventFilter(&paints);
 
-    dialog.ui->CBoxUstr->setCurrentIndex(31);
-    dialog.ui->FastScan->setChecked(true);
-    dialog.ui->Button1->click();
-    EXPECT_TRUE(dialog.Scanning());
-    EXPECT_TRUE(dialog.ui->ButtonStop->isEnabled());
-    EXPECT_FALSE(dialog.ui->Button1->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(!dialog.Scanning(), 60000);
+    // Opened from the main window while it polls: no polling read comes between the steps.
+    form1.Timer1.setInterval(20);
+    form1.BtnPuskTimerClick();
+    int blockReadsDuringScan = -1;
+    DialogScript script(dialog, {[&](QDialog& d) {
+                            dialog.ui->CBoxUstr->setCurrentIndex(31);
+                            dialog.ui->FastScan->setChecked(true);
+                            const int before = blockReads;
+                            dialog.ui->Button1->click();
+                            EXPECT_TRUE(dialog.Scanning());
+                            EXPECT_TRUE(dialog.ui->ButtonStop->isEnabled());
+                            EXPECT_FALSE(dialog.ui->Button1->isEnabled());
+                            QTRY_VERIFY_WITH_TIMEOUT(!dialog.Scanning(), 60000);
+                            blockReadsDuringScan = blockReads - before;
+                            d.reject();
+                        }});
+    form1.ListDeviceClick();
+    form1.StopPollingIfRunning();
+    EXPECT_EQ(blockReadsDuringScan, 0);
     EXPECT_EQ(Listed(dialog), all);
     EXPECT_GT(paints.duringScan, 10);
     EXPECT_EQ(form1.Link.GetStage1Attempts(), 7);
-
     dialog.ui->FastScan->setChecked(false);
     dialog.ui->Button1->click();
     QTRY_VERIFY_WITH_TIMEOUT(Listed(dialog).size() == all.size(), 60000);
