@@ -2,6 +2,10 @@
 
 #include <array>
 
+int32_t IdentificationReplyAddress(std::span<const uint8_t> bytes) {
+    return bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == kFnIdentify ? bytes[0] : 0;
+}
+
 Identification Identify(TComPortClass& link, int32_t number) {
     ReplyBuffer reply{};
     Identification id;
@@ -9,6 +13,8 @@ Identification Identify(TComPortClass& link, int32_t number) {
     if (id.result == lrOk) {
         id.version = reply[kReplyVersion];
         id.type = reply[kReplyType];
+    } else {
+        id.heardAddress = IdentificationReplyAddress(std::span(reply).first(2));
     }
     return id;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "device/Obrnastr.h"
@@ -16,7 +17,13 @@ struct Identification {
     int32_t result = lrOk;  // of the transaction
     int32_t version = 0;    // when result is lrOk
     int32_t type = 0;
+    // After a failure whose last attempt read the start of an identification reply, the
+    // address that reply names (1..255; the one asked or, late, another); 0 else.
+    int32_t heardAddress = 0;
 };
+
+// The address that bytes name when they begin an identification reply; 0 when they do not.
+int32_t IdentificationReplyAddress(std::span<const uint8_t> bytes);
 
 // Asks device number (0..31) for its identification: also one address of a scan.
 Identification Identify(TComPortClass& link, int32_t number);

@@ -112,9 +112,10 @@ void LineSearch::Ask(int32_t address, bool confirming) {
     const int64_t end = link_.Clock().NowNs();
     const int64_t requestNs = start + int64_t{link_.GetSendDelay()} * kNsPerMs;
     // Bytes waiting before this request came after the previous step's request.
-    if (link_.StrayBytes != strayBefore) Suspect(lastStepStartNs_);
+    if (link_.StrayBytes != strayBefore) HeardStray();
     asked_.push_back({address, requestNs});
     lastStepStartNs_ = start;
+    tailExpected_ = false;
 
     if (id.result == lrOk) {
         found_.push_back({address, id.type, id.version,
@@ -126,7 +127,9 @@ void LineSearch::Ask(int32_t address, bool confirming) {
         portResultAddress_ = address;
         done_ = true;
     } else if (fast && HeardBytes(id.result)) {
-        Suspect(start);
+        Heard(start, id.heardAddress);
+        // The rest of a reply whose start came here comes before the next request.
+        tailExpected_ = id.heardAddress != 0;
     }
 }
 
@@ -135,12 +138,47 @@ bool LineSearch::IsFound(int32_t address) const {
                        [&](const FoundDevice& f) { return f.address == address; });
 }
 
-void LineSearch::Suspect(int64_t arrivedAfterNs) {
-    const int64_t window = LateWindowNs(Baud(link_));
-    for (const Asked& a : asked_) {
-        if (!IsFound(a.address) && a.requestNs + window >= arrivedAfterNs) {
-            suspects_.insert(a.address);
+// Stray bytes may hold the rest of a reply whose start the last step heard, and the whole or
+// the start of others: every reply start in them names its sender.
+void LineSearch::HeardStray() {
+    const std::vector<uint8_t>& data = link_.StrayData;
+    bool named = false;
+    for (size_t i = 0; i + 1 < data.size(); ++i) {
+        const int32_t sender = IdentificationReplyAddress(std::span(data).subspan(i, 2));
+        if (sender != 0 && MayHaveSent(sender, lastStepStartNs_)) {
+            SuspectFrom(sender);
+            named = true;
         }
+    }
+    if (!named && !tailExpected_) Suspect(lastStepStartNs_);
+}
+
+bool LineSearch::MayHaveSent(int32_t address, int64_t arrivedAfterNs) const {
+    const int64_t window = LateWindowNs(Baud(link_));
+    return !IsFound(address) && std::any_of(asked_.begin(), asked_.end(), [&](const Asked& a) {
+        return a.address == address && a.requestNs + window >= arrivedAfterNs;
+    });
+}
+
+void LineSearch::Heard(int64_t arrivedAfterNs, int32_t sender) {
+    if (sender != 0 && MayHaveSent(sender, arrivedAfterNs)) return SuspectFrom(sender);
+    // Anything else (a collision, noise) may come from any of them.
+    Suspect(arrivedAfterNs);
+}
+
+// A late reply names its sender. The requests made after the sender's, while it was about to
+// answer or answering, may have met its reply on the line: they are asked again too.
+void LineSearch::SuspectFrom(int32_t sender) {
+    bool after = false;
+    for (const Asked& a : asked_) {
+        after = after || a.address == sender;
+        if (after && !IsFound(a.address)) suspects_.insert(a.address);
+    }
+}
+
+void LineSearch::Suspect(int64_t arrivedAfterNs) {
+    for (const Asked& a : asked_) {
+        if (MayHaveSent(a.address, arrivedAfterNs)) suspects_.insert(a.address);
     }
 }
 
@@ -163,5 +201,5 @@ void LineSearch::Listen() {
         done_ = true;
         return;
     }
-    if (link_.StrayBytes != strayBefore) Suspect(lastStepStartNs_);
+    if (link_.StrayBytes != strayBefore) HeardStray();
 }

@@ -7,8 +7,9 @@
 // address once with one attempt, a short wait for the reply's first byte and no pause after
 // it; bytes that come late (a device slower than the wait, a garbled or foreign reply) mark
 // every address that may have sent them, and those addresses are asked again, in a confirming
-// pass, with the specified timing. A device that answers at all within the specified header
-// time-out is therefore found by one pass or the other.
+// pass, with the specified timing: the address a late reply names and those asked while it
+// was about to answer, or every address that may have sent bytes that name none. A device that
+// answers at all within the specified header time-out is therefore found by one pass or the other.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +62,13 @@ class LineSearch {
     };
     void Ask(int32_t address, bool confirming);
     bool IsFound(int32_t address) const;
+    // Not found, and asked within its late window of the given time.
+    bool MayHaveSent(int32_t address, int64_t arrivedAfterNs) const;
+    // Bytes heard after the given time that begin a reply of `sender` (0: of no one known).
+    void Heard(int64_t arrivedAfterNs, int32_t sender);
+    // The link found stray bytes before a request or after the pass.
+    void HeardStray();
+    void SuspectFrom(int32_t sender);
     // Bytes that no whole reply explains came after the given time: every address whose late
     // window was still open then may have sent them, and is asked again.
     void Suspect(int64_t arrivedAfterNs);
@@ -72,6 +80,7 @@ class LineSearch {
     int32_t next_ = 1;
     bool firstPass_ = true;
     bool listened_ = false;
+    bool tailExpected_ = false;
     bool done_ = false;
     int32_t steps_ = 0;
     int64_t lastStepStartNs_ = 0;

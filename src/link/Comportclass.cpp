@@ -327,9 +327,12 @@ void TComPortClass::DrainStrayBytes() {
     ScopedTimeouts scoped(port_, atOnce);
     std::array<uint8_t, 256> scratch;
     int got;
+    bool first = true;
     do {
         got = port_.Read(scratch.data(), static_cast<int>(scratch.size()));
         StrayBytes += got;
+        if (first && got > 0) StrayData.assign(scratch.begin(), scratch.begin() + got);
+        first = false;
     } while (got == static_cast<int>(scratch.size()));
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "common/operator_message.h"
 #include "link/Cport.h"
@@ -146,6 +147,8 @@ class TComPortClass {
     // an earlier one) instead of being discarded unseen.
     int32_t FirstByteWaitMs = 0;
     int32_t StrayBytes = 0;
+    // The bytes of the last drain that found any (at most 256): whose replies they hold.
+    std::vector<uint8_t> StrayData;
     // Pause after a failed attempt.
     int32_t RetryPauseMs = 300;
     // Counts what is waiting in the port's input into StrayBytes, and drops it: false when

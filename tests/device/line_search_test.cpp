@@ -77,30 +77,19 @@ TEST(LineSearch, FastSearchFindsWhatTheSpecifiedOneFinds) {
     // garbled reply ten times (the link's body attempts).
     const std::vector<Case> cases = {
         {"answering and silent", {{1, {}}, {3, {60}}}, {1, 3}, {1, 2, 3, 4}, {}},
-        // 150 ms: the reply comes in address 3's first-byte wait, naming address 2; every
-        // address whose late window was open then is asked again.
-        {"late reply, heard as a foreign header",
-         {{2, {150}}},
-         {2},
-         {1, 2, 3, 4, 1, 1, 2, 3, 3},
-         {2}},
+        // 150 ms: the reply comes in address 3's first-byte wait and names address 2; 2 and
+        // 3, asked while 2 was about to answer, are asked again.
+        {"late reply, heard as a foreign header", {{2, {150}}}, {2}, {1, 2, 3, 4, 2, 3, 3}, {2}},
         // 80 ms: the reply comes before address 3's request, while the link waits to send.
-        {"late reply, waiting before the next request",
-         {{2, {80}}},
-         {2},
-         {1, 2, 3, 4, 1, 1, 2},
-         {2}},
+        {"late reply, waiting before the next request", {{2, {80}}}, {2}, {1, 2, 3, 4, 2}, {2}},
         // The last address's reply comes after the pass: the search listens for it.
-        {"late reply of the last address",
-         {{4, {400}}},
-         {4},
-         {1, 2, 3, 4, 1, 1, 2, 2, 3, 3, 4},
-         {4}},
+        {"late reply of the last address", {{4, {400}}}, {4}, {1, 2, 3, 4, 4}, {4}},
         {"garbled reply",
          {{2, {5, Behaviour::Garbled}}},
          {},
-         {1, 2, 3, 4, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2},
+         {1, 2, 3, 4, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2},
          {}},
+        // A reply that names no address asked: every address that may have sent it, again.
         {"foreign reply", {{2, {5, Behaviour::Foreign}}}, {}, {1, 2, 3, 4, 1, 1, 2, 2}, {}},
         {"every address silent", {{1, silent}}, {}, {1, 2, 3, 4}, {}},
     };
@@ -123,6 +112,20 @@ TEST(LineSearch, FastSearchFindsWhatTheSpecifiedOneFinds) {
         EXPECT_EQ(fast.link->GetStage1Attempts(), 5);
         EXPECT_EQ(fast.link->FirstByteWaitMs, 0);
         EXPECT_EQ(fast.link->RetryPauseMs, 300);
+    }
+}
+
+// Devices slower than the first-byte wait, by any amount within the specified header
+// time-out, next to each other or apart: the fast search finds every one.
+TEST(LineSearch, LateDevicesAreNeverMissing) {
+    for (const int64_t delay : {75, 90, 120, 300, 700, 1200}) {
+        for (const auto& addresses : {std::vector<int>{2, 3}, std::vector<int>{1, 6}}) {
+            std::map<int, Behaviour> devices;
+            for (int a : addresses)
+                devices[a] = {delay};
+            Line fast(devices);
+            EXPECT_EQ(fast.Search(6, 70), addresses) << "turnaround " << delay << " ms";
+        }
     }
 }
 
