@@ -149,16 +149,32 @@ TEST(LineSearch, TimingOfTheTwoSearches) {
     EXPECT_EQ(FirstByteWaitFor(115200), 60);
 }
 
-TEST(LineSearch, StopsAtAStepBoundaryAndKeepsWhatItFound) {
-    Line line(std::map<int, Behaviour>{{1, {}}, {2, {}}, {3, {}}});
-    LineSearch search(*line.link, 32, 70);
-    search.Step();
-    search.Step();
-    search.Stop();
-    search.Step();
-    EXPECT_TRUE(search.Done());
-    EXPECT_EQ(search.Found().size(), 2u);
-    EXPECT_EQ(line.Requests(), (std::vector<int>{1, 2}));
+// A stop after any step, of either pass: nothing more is asked, what was found stays, and
+// the link's settings are its own.
+TEST(LineSearch, StopsAtEveryStepBoundaryAndKeepsWhatItFound) {
+    // Devices at 1 and 3 (3 late), 2 and 4 silent: 4 steps of the fast pass, the listening
+    // step, then the confirming pass asks 3 and 4.
+    const std::map<int, Behaviour> devices{{1, {}}, {3, {150}}};
+    Line whole(devices);
+    whole.Search(4, 70);
+    const std::vector<int> all = whole.Requests();
+    for (size_t steps = 0;; ++steps) {
+        Line line(devices);
+        LineSearch search(*line.link, 4, 70);
+        for (size_t i = 0; i < steps && !search.Done(); ++i)
+            search.Step();
+        if (search.Done()) break;
+        const std::vector<int> asked = line.Requests();
+        const size_t found = search.Found().size();
+        search.Stop();
+        search.Step();
+        EXPECT_TRUE(search.Done());
+        EXPECT_EQ(line.Requests(), asked) << "stopped after " << steps << " steps";
+        EXPECT_EQ(search.Found().size(), found);
+        EXPECT_EQ(std::vector<int>(all.begin(), all.begin() + asked.size()), asked);
+        EXPECT_EQ(line.link->GetStage1Attempts(), 5);
+        EXPECT_EQ(line.link->FirstByteWaitMs, 0);
+    }
 }
 
 }  // namespace
