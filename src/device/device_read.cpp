@@ -24,6 +24,12 @@ QString Integer(int32_t value) {
     return QString::number(value);
 }
 
+// Qt polishes a widget again on every style sheet it is given, the same one too: on every
+// polling read that would be nine widgets' worth of work for nothing.
+void SetStyleSheet(QWidget* widget, const QString& sheet) {
+    if (widget->styleSheet() != sheet) widget->setStyleSheet(sheet);
+}
+
 }  // namespace
 
 void TForm1::InPortClick() {
@@ -92,7 +98,7 @@ void TForm1::LayOutForType() {
 void TForm1::ShowDeviceMode() {
     const bool privileged = Record.NonPrivileged == 0;
     ui->Label27->setText(privileged ? "привилегированный" : "непривилегированный");
-    ui->Label27->setStyleSheet(privileged ? "color: #ff0000;" : "color: #000080;");
+    SetStyleSheet(ui->Label27, privileged ? "color: #ff0000;" : "color: #000080;");
     for (QWidget* w : std::initializer_list<QWidget*>{
              ui->KalibrBegSk1, ui->KalibrEndSk1, ui->CBoxTipD1, ui->CBoxMin1, ui->CBoxMax1,
              ui->CBoxTipD2, ui->CBoxMin2, ui->CBoxMax2, ui->KalibrBegSk2, ui->KalibrEndSk2,
@@ -163,9 +169,9 @@ void TForm1::ShowStateIndicators() {
         const bool clear = !digits.contains('1');
         const char* colour = clear ? kTeal : kRed;
         box->setText(digits);
-        box->setStyleSheet(QString("background-color: %1;").arg(colour));
+        SetStyleSheet(box, QString("background-color: %1;").arg(colour));
         label->setText(clear ? normal : fault);
-        label->setStyleSheet(QString("color: %1;").arg(colour));
+        SetStyleSheet(label, QString("color: %1;").arg(colour));
     };
     const int32_t status1 = Record.GetStatus(1);
     const int32_t status2 = Record.GetStatus(2);

@@ -107,7 +107,9 @@ QLineEdit& TForm1::SetpointEdit(int setpoint) const {
 void TForm1::ShowSetpoint(int setpoint) {
     const int32_t code = setpoint == 1 ? Record.GetSetpoint1() : Record.GetSetpoint2();
     const QString text = QString::fromStdString(SetpointPercentText(code));
-    SetpointEdit(setpoint).setText(text);
+    // Unchanged and not being edited: nothing to lay out again.
+    QLineEdit& edit = SetpointEdit(setpoint);
+    if (edit.text() != text || edit.isModified()) edit.setText(text);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
