@@ -2,7 +2,8 @@
 # The Debian package as a desktop meets it: built with cpack into a temporary folder and
 # unpacked there. Checks that every file lands where the desktop looks for it and nothing
 # else is packed, that the desktop entry and the AppStream metadata are valid and point at an
-# installed command and icon, that the run-time dependencies hold no development package,
+# installed command and icon, that lintian has nothing to say, that the run-time
+# dependencies hold no development package,
 # and that the installed programs start: vek-serv offscreen, ending with status 0 on SIGTERM,
 # vek-sim --help and vek-cli --help, the latter with no Qt library linked.
 # Usage: package_test.sh CPACK BUILD_DIR
@@ -69,6 +70,13 @@ icons=("$stage"/usr/share/icons/hicolor/*/apps/"$icon".{svg,png})
 # The AppStream metadata with the desktop entry it names.
 appstreamcli validate-tree --no-net "$stage" ||
     fail "appstreamcli: the AppStream metadata is not valid"
+
+# Debian's own checker, with its informational and pedantic tags: nothing to say (the
+# programs are hardened as dpkg-buildflags asks, with immediate binding).
+if command -v lintian >/dev/null; then
+    tags=$(lintian -I --pedantic "$deb" 2>/dev/null)
+    [ -z "$tags" ] || fail "lintian:"$'\n'"$tags"
+fi
 
 # Run-time dependencies from the binaries, none of them a development package or build tool.
 depends=$(dpkg-deb -f "$deb" Depends)
