@@ -64,7 +64,7 @@ std::string CompactHex(std::span<const uint8_t> bytes) {
 
 Json ReadJson(const TProgVEKClass& r, const std::string& port) {
     Json fields = Json::object();
-    for (const ConfigurationField& f : DecodeBlock({r.Block().begin(), r.Block().end()}))
+    for (const ConfigurationField& f : DecodeBlock(BlockOf(r)))
         fields[f.key] = f.value;
     return {{"address", r.DeviceNumber + 1},
             {"port", port},
@@ -83,7 +83,7 @@ std::string ReadTable(const TProgVEKClass& r, const std::string& port, int32_t b
                        "), версия " + std::to_string(r.Version) + ", порт " + port + ", " +
                        std::to_string(baud) + " бит/с\n\n";
     std::vector<std::vector<std::string>> rows;
-    for (const ConfigurationField& f : DecodeBlock({r.Block().begin(), r.Block().end()})) {
+    for (const ConfigurationField& f : DecodeBlock(BlockOf(r))) {
         // Channel 2 means nothing on a one-channel model.
         if (r.TypeCode != kTypeVek02 && f.label.ends_with("канал 2")) continue;
         rows.push_back({f.label, f.value});

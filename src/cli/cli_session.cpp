@@ -14,10 +14,6 @@ extern "C" void OnInterrupt(int) {
     interrupted = 1;
 }
 
-std::vector<uint8_t> BlockOf(const TProgVEKClass& record) {
-    return {record.Block().begin(), record.Block().end()};
-}
-
 }  // namespace
 
 ExitStatus ExitStatusOfResult(int32_t result) {

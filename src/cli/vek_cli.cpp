@@ -83,10 +83,6 @@ std::optional<Outcome> OpenLine(CliSession& session, const Options& o) {
     return std::nullopt;
 }
 
-std::vector<uint8_t> BlockOf(const TProgVEKClass& record) {
-    return {record.Block().begin(), record.Block().end()};
-}
-
 int Ports(const Options& o) {
     Json ports = Json::array();
     std::vector<std::vector<std::string>> rows{{"Порт", "Описание"}};
@@ -105,7 +101,7 @@ int Ports(const Options& o) {
 
 int Scan(CliSession& session, const Options& o) {
     std::vector<FoundDevice> found;
-    const int32_t wait = !o.fast ? 0
+    const int32_t wait = !o.fast                 ? 0
                          : o.firstByteWaitMs > 0 ? o.firstByteWaitMs
                                                  : FirstByteWaitFor(o.line.baud);
     const Outcome scanned = session.Scan(o.maxAddress, wait, found);

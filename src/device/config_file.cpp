@@ -72,6 +72,10 @@ std::vector<ConfigurationField> DecodeBlock(const std::vector<uint8_t>& block) {
     return fields;
 }
 
+std::vector<uint8_t> BlockOf(const TProgVEKClass& record) {
+    return {record.Block().begin(), record.Block().end()};
+}
+
 DeviceConfiguration ConfigurationOf(const TProgVEKClass& record, const std::string& port,
                                     int32_t baud) {
     DeviceConfiguration c;
@@ -82,7 +86,7 @@ DeviceConfiguration ConfigurationOf(const TProgVEKClass& record, const std::stri
     c.deviceNumber = record.DeviceNumber;
     c.type = record.TypeCode;
     c.version = record.Version;
-    c.block.assign(record.Block().begin(), record.Block().end());
+    c.block = BlockOf(record);
     return c;
 }
 

@@ -34,6 +34,9 @@ struct ConfigurationField {
 std::vector<ConfigurationField> DecodeBlock(const std::vector<uint8_t>& block);
 
 class TProgVEKClass;
+// The block the record holds, as the functions here take blocks.
+std::vector<uint8_t> BlockOf(const TProgVEKClass& record);
+
 // The configuration of the device that the record has read, saved now from the named port at
 // the given speed by this version of the tool.
 DeviceConfiguration ConfigurationOf(const TProgVEKClass& record, const std::string& port,

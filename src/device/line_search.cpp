@@ -106,13 +106,13 @@ void LineSearch::Ask(int32_t address, bool confirming) {
         link_.SetStage2Attempts(1);
     }
 
-    const int32_t strayBefore = link_.StrayBytes;
+    link_.StrayData.clear();
     const int64_t start = link_.Clock().NowNs();
     const Identification id = Identify(link_, address - 1);
     const int64_t end = link_.Clock().NowNs();
     const int64_t requestNs = start + int64_t{link_.GetSendDelay()} * kNsPerMs;
     // Bytes waiting before this request came after the previous step's request.
-    if (link_.StrayBytes != strayBefore) HeardStray();
+    if (!link_.StrayData.empty()) HeardStray();
     asked_.push_back({address, requestNs});
     lastStepStartNs_ = start;
     tailExpected_ = false;
@@ -194,12 +194,12 @@ void LineSearch::Listen() {
     const int64_t now = link_.Clock().NowNs();
     if (until <= now) return;
     link_.WaitMs(static_cast<int32_t>((until - now + kNsPerMs - 1) / kNsPerMs));
-    const int32_t strayBefore = link_.StrayBytes;
+    link_.StrayData.clear();
     if (!link_.CountStrayBytes()) {
         portResult_ = lrPortFailed;
         portResultAddress_ = asked_.back().address;
         done_ = true;
         return;
     }
-    if (link_.StrayBytes != strayBefore) HeardStray();
+    if (!link_.StrayData.empty()) HeardStray();
 }

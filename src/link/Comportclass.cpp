@@ -325,14 +325,13 @@ void TComPortClass::DrainStrayBytes() {
     atOnce.ReadTotalMultiplier = 0;
     atOnce.ReadTotalConstant = 0;
     ScopedTimeouts scoped(port_, atOnce);
-    std::array<uint8_t, 256> scratch;
+    constexpr size_t kKept = 256;
+    std::array<uint8_t, kKept> scratch;
     int got;
-    bool first = true;
     do {
         got = port_.Read(scratch.data(), static_cast<int>(scratch.size()));
-        StrayBytes += got;
-        if (first && got > 0) StrayData.assign(scratch.begin(), scratch.begin() + got);
-        first = false;
+        const size_t kept = std::min<size_t>(got, kKept - std::min(kKept, StrayData.size()));
+        StrayData.insert(StrayData.end(), scratch.begin(), scratch.begin() + kept);
     } while (got == static_cast<int>(scratch.size()));
 }
 

@@ -140,19 +140,18 @@ class TComPortClass {
     // Asks the main window to close; installed by the main window.
     std::function<void()> OnCloseRequest;
 
-    // The fast search of the line (FastSearch below sets these for its first pass). With a
+    // The fast search of the line (LineSearch sets these for its first pass). With a
     // first-byte wait above 0 a reply's first byte is waited for that long only; once it has
     // come, the header has its whole time-out, so a device that has begun to answer is never
-    // cut off. The bytes found waiting before each request are counted then (a late reply to
-    // an earlier one) instead of being discarded unseen.
+    // cut off. The bytes found waiting before each request (a late reply to an earlier one)
+    // are then kept in StrayData instead of being discarded unseen: up to 256 of them, until
+    // the caller clears it.
     int32_t FirstByteWaitMs = 0;
-    int32_t StrayBytes = 0;
-    // The bytes of the last drain that found any (at most 256): whose replies they hold.
     std::vector<uint8_t> StrayData;
     // Pause after a failed attempt.
     int32_t RetryPauseMs = 300;
-    // Counts what is waiting in the port's input into StrayBytes, and drops it: false when
-    // the port failed (it is closed then).
+    // Moves what is waiting in the port's input into StrayData: false when the port failed
+    // (it is closed then).
     bool CountStrayBytes();
     // Sees every frame that goes out and comes in; none unless a monitor installs one.
     LinkObserver* Observer = nullptr;
@@ -172,7 +171,7 @@ class TComPortClass {
     // The header read of the fast search: the first byte within FirstByteWaitMs, the rest
     // within the port's own time-outs.
     int ReadHeaderAfterFirstByte(uint8_t* into);
-    // Reads and counts into StrayBytes what is waiting in the port's input.
+    // Moves what is waiting in the port's input into StrayData.
     void DrainStrayBytes();
 
     int32_t RequestLength = 0;

@@ -9,10 +9,6 @@
 
 namespace {
 
-std::vector<uint8_t> BlockOf(const TProgVEKClass& record) {
-    return {record.Block().begin(), record.Block().end()};
-}
-
 std::string DifferencesText(const std::vector<FieldDifference>& differences) {
     std::string text;
     for (const FieldDifference& d : differences) {
