@@ -200,17 +200,33 @@ class PosixComBackend final : public ComPortBackend {
         int received = 0;
         short lastEvents = 0;
         Clock::time_point lastByte{};
+        // The rest of the count cannot come sooner than the line carries it: after a byte has
+        // woken the read, and after each run of bytes, it sleeps until then (never past a
+        // deadline) instead of waking for every byte. Bytes that came during a sleep count
+        // from the wake, so a pause after them ends the read no sooner than the interval asks.
+        const uint32_t sleepInterval = useInterval ? interval : 0;
+        Clock::time_point restWaitedAfter{};
+        // Right after a request nothing has come yet: the first look is a wait, but for a read
+        // that returns at once.
+        bool look = returnAtOnce;
         for (;;) {
-            int n = ReadAvailable(buffer + received, count - received);
-            if (n > 0) {
-                received += n;
-                lastByte = Clock::now();
-            } else if (lastEvents & (POLLHUP | POLLERR)) {
-                // A hung-up tty reads as empty for ever; without this the loop would spin.
-                throw EComPort(CE_ReadFailed, EIO);
+            if (look) {
+                int n = ReadAvailable(buffer + received, count - received);
+                if (n > 0) {
+                    received += n;
+                    lastByte = Clock::now();
+                } else if (lastEvents & (POLLHUP | POLLERR)) {
+                    // A hung-up tty reads as empty for ever; without this the loop would spin.
+                    throw EComPort(CE_ReadFailed, EIO);
+                }
+                if (received == count || returnAtOnce || (firstByteOnly && received > 0)) break;
+                if (received > 0 && restWaitedAfter != lastByte) {
+                    restWaitedAfter = lastByte;
+                    SleepForRest(count - received, lastByte, totalDeadline, sleepInterval);
+                    continue;
+                }
             }
-            if (received == count || returnAtOnce || (firstByteOnly && received > 0)) break;
-
+            look = true;
             std::optional<Clock::time_point> deadline = totalDeadline;
             if (useInterval && received > 0) {
                 auto intervalEnd = lastByte + milliseconds(interval);
@@ -218,6 +234,9 @@ class PosixComBackend final : public ComPortBackend {
             }
             lastEvents = WaitFor(POLLIN, deadline, CE_ReadFailed);
             if (lastEvents == 0) break;
+            if ((lastEvents & POLLIN) && !firstByteOnly) {
+                SleepForRest(count - received - 1, Clock::now(), totalDeadline, sleepInterval);
+            }
         }
         return received;
     }
@@ -258,6 +277,26 @@ class PosixComBackend final : public ComPortBackend {
             }
             if (errno != EINTR) throw EComPort(failureCode, errno);
         }
+    }
+
+    // Sleeps while `rest` more characters cannot have followed a byte that came at `from`, but
+    // for the last of them, which a wait then meets as it comes (a sleep wakes late by the
+    // kernel's timer slack, a character at 115200 bit/s); never past the total deadline nor
+    // the interval after that byte (0: none).
+    void SleepForRest(int rest, Clock::time_point from,
+                      std::optional<Clock::time_point> totalDeadline, uint32_t interval) const {
+        if (rest <= 1) return;
+        Clock::time_point due = from + CharactersTime(rest - 1);
+        if (totalDeadline) due = std::min(due, *totalDeadline);
+        if (interval != 0) due = std::min(due, from + milliseconds(interval));
+        std::this_thread::sleep_until(due);
+    }
+
+    // The time `count` characters take on the line at its speed.
+    std::chrono::nanoseconds CharactersTime(int count) const {
+        return std::chrono::nanoseconds(uint64_t{static_cast<unsigned>(count)} *
+                                        static_cast<unsigned>(bitsPerChar_) * 1'000'000'000 /
+                                        bitsPerSecond_);
     }
 
     // A write ends when its bytes have left the transmitter (or at its time-out). Sleeps for
