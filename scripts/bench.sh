@@ -36,7 +36,7 @@ if [ $build -eq 1 ]; then
     cmake --build "$dir" --target vek-bench
 fi
 bin=$dir/bench/perf
-[ -x "$bin/vek-bench-line" ] && [ -x "$bin/vek-bench-startup" ] || {
+[ -x "$bin/vek-bench-line" ] && [ -x "$bin/vek-bench-startup" ] && [ -x "$bin/vek-bench-journal" ] || {
     echo "bench.sh: the programs are not built in $bin" >&2
     exit 1
 }
@@ -70,6 +70,7 @@ else
 fi
 run vek-bench-line
 run vek-bench-startup
+run vek-bench-journal
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
 echo

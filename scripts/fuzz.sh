@@ -3,6 +3,7 @@
 # merges the inputs that reach new code into their seed corpus (tests/fuzz/corpus/<target>).
 #
 #   scripts/fuzz.sh [target...]        targets: transact device_record sim_line config_file
+#                                      journal_check
 #                                      (default: all)
 #   FUZZ_SECONDS=1800 scripts/fuzz.sh  fuzzing time of each target (default 300 s)
 #
@@ -14,7 +15,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-300}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(transact device_record sim_line config_file)
+[ ${#targets[@]} -gt 0 ] || targets=(transact device_record sim_line config_file journal_check)
 for t in "${targets[@]}"; do
     [ -d "tests/fuzz/corpus/$t" ] || { echo "unknown fuzz target: $t" >&2; exit 2; }
 done

@@ -10,6 +10,8 @@ packages=(
     libmodbus-dev                  # an independent Modbus RTU peer for the link's tests
     nlohmann-json3-dev             # configuration files (JSON) in the Qt-free core
     libcli11-dev                   # vek-cli's command line
+    libgcrypt20-dev libgcrypt-mingw-w64-dev  # SHA-256 of the service journal
+    poppler-utils                  # pdftotext: the tests read the device report
     python3 python3-jsonschema     # vek-cli's end-to-end tests and its JSON schema
     qt6-base-dev qt6-base-dev-tools libgl-dev  # the windows
     qt6-translations-l10n          # the toolkit's own Russian texts (message box buttons)

@@ -121,6 +121,7 @@ constexpr const char* kOptionsHelp =
     "                             serving; may be repeated (e.g. -e \"fault 2 crc\")\n"
     "  -v, --verbose              log every request and reply (timestamp, hex) on stderr\n"
     "  -h, --help                 this text\n"
+    "  --version                  the program's version\n"
     "\n";
 
 }  // namespace
@@ -220,6 +221,8 @@ std::optional<SimOptions> ParseOptions(const std::vector<std::string>& args, std
             options.verbose = true;
         } else if (name == "--help" || name == "-h") {
             options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
         } else {
             error = "unknown option \"" + arg + "\" (see --help)";
             return std::nullopt;

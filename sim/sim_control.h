@@ -25,6 +25,7 @@ struct SimOptions {
     std::vector<std::string> commands;  // run before serving, as if typed
     bool verbose = false;
     bool help = false;
+    bool version = false;
 };
 
 // Parses the arguments after the program name. On failure `error` holds the message.

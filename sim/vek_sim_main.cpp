@@ -96,6 +96,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vek-sim: %s\n", error.c_str());
         return 2;
     }
+    if (options->version) {
+        std::printf("vek-sim %s\n", VEK_VERSION);
+        return 0;
+    }
     if (options->help) {
         std::fputs(vsim::UsageText().c_str(), stdout);
         return 0;

@@ -52,16 +52,6 @@ size_t Characters(const std::string& text) {
 
 }  // namespace
 
-std::string CompactHex(std::span<const uint8_t> bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (const uint8_t b : bytes) {
-        text += digits[b >> 4];
-        text += digits[b & 0x0F];
-    }
-    return text;
-}
-
 Json ReadJson(const TProgVEKClass& r, const std::string& port) {
     Json fields = Json::object();
     for (const ConfigurationField& f : DecodeBlock(BlockOf(r)))
@@ -139,10 +129,7 @@ Json ChangesJson(const std::vector<FieldDifference>& differences, const char* fr
 }
 
 std::string ChangesTable(const std::vector<FieldDifference>& differences) {
-    std::string text;
-    for (const FieldDifference& d : differences)
-        text += "  " + d.label + ": " + d.first + " → " + d.second + "\n";
-    return text;
+    return differences.empty() ? "" : "  " + DifferencesText(differences, "\n  ") + "\n";
 }
 
 std::string Columns(const std::vector<std::vector<std::string>>& rows) {

@@ -12,9 +12,6 @@
 
 using Json = nlohmann::ordered_json;
 
-// Bytes as lower-case hex digits without separators ("0111c02c").
-std::string CompactHex(std::span<const uint8_t> bytes);
-
 // The device that the record has read: identity, block, every field decoded, measurements.
 Json ReadJson(const TProgVEKClass& record, const std::string& port);
 std::string ReadTable(const TProgVEKClass& record, const std::string& port, int32_t baud);

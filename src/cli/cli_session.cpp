@@ -123,19 +123,27 @@ Outcome CliSession::Read(int32_t address) {
     return {};
 }
 
-Outcome CliSession::WriteChanges(const std::vector<uint8_t>& readBlock,
-                                 const WriteConfirmation& confirm) {
+Outcome CliSession::WriteChanges(const std::string& action, const WriteConfirmation& confirm) {
     const std::vector<uint8_t> intended = BlockOf(record_);
-    const std::vector<FieldDifference> changes = CompareBlocks(readBlock, intended);
+    const std::vector<FieldDifference> changes = CompareBlocks(record_.DeviceBlock, intended);
     if (changes.empty()) return {};
     record_.NewDeviceNumber = record_.GetDeviceNumberByte();
     record_.Changed = 1;
+    // A write the operator turned down is journalled too, as refused before sending.
+    auto refused = [&](Outcome outcome) {
+        JournalledChange(&journal_, link_, record_, action, changes)
+            .Outcome(kVerdictRefused, lrOk, outcome.message);
+        return outcome;
+    };
     if (!confirm(DeviceText() + ": будут записаны изменения:\n" + ChangesTable(changes))) {
-        return {kExitRefusedWrite, "Запись не подтверждена, в прибор ничего не передано"};
+        return refused({kExitRefusedWrite, "Запись не подтверждена, в прибор ничего не передано"});
     }
-    if (Interrupted()) return {kExitInterrupted, "Прервано, в прибор ничего не передано"};
+    if (Interrupted()) return refused({kExitInterrupted, "Прервано, в прибор ничего не передано"});
 
-    const DeviceWrite write = WriteBlock(link_, record_);
+    WriteOptions options;
+    options.journal = &journal_;
+    options.action = action;
+    const DeviceWrite write = WriteBlock(link_, record_, options);
     switch (write.reached) {
         case DeviceWrite::Done:
             break;

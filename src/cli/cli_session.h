@@ -14,23 +14,25 @@
 
 #include "device/Obrnastr.h"
 #include "device/line_search.h"
+#include "device/service_journal.h"
 #include "link/Comportclass.h"
 #include "link/Cport.h"
 
 // The program's exit status: one per kind of failure, fixed for scripts.
 enum ExitStatus : int {
     kExitOk = 0,
-    kExitDifferences = 1,      // compare: the device and the file differ
-    kExitUsage = 2,            // a wrong command line, or no port named
-    kExitPort = 3,             // the port cannot be opened, or failed during an exchange
-    kExitNoReply = 4,          // the device does not answer
-    kExitDamagedReply = 5,     // a reply came cut short, with a bad checksum or not ours
-    kExitDeviceException = 6,  // the device answered with an exception (busy among them)
-    kExitRefusedFile = 7,      // a configuration file that cannot be read or is not accepted
-    kExitRefusedWrite = 8,     // a write refused by its checks or not confirmed
-    kExitMismatch = 9,         // the device's block read back differs from the one written
-    kExitNotServed = 10,       // the device is not a ВЭК-01МЕ or ВЭК-02МЕ
-    kExitInterrupted = 130,    // stopped by Ctrl+C (SIGINT) or SIGTERM between exchanges
+    kExitDifferences = 1,        // compare: the device and the file differ
+    kExitUsage = 2,              // a wrong command line, or no port named
+    kExitPort = 3,               // the port cannot be opened, or failed during an exchange
+    kExitNoReply = 4,            // the device does not answer
+    kExitDamagedReply = 5,       // a reply came cut short, with a bad checksum or not ours
+    kExitDeviceException = 6,    // the device answered with an exception (busy among them)
+    kExitRefusedFile = 7,        // a configuration file that cannot be read or is not accepted
+    kExitRefusedWrite = 8,       // a write refused by its checks or not confirmed
+    kExitMismatch = 9,           // the device's block read back differs from the one written
+    kExitNotServed = 10,         // the device is not a ВЭК-01МЕ or ВЭК-02МЕ
+    kExitJournalUntrusted = 11,  // journal: the service journal fails its check
+    kExitInterrupted = 130,      // stopped by Ctrl+C (SIGINT) or SIGTERM between exchanges
 };
 
 // The exit status of a failed transaction's result code.
@@ -78,7 +80,8 @@ class CliSession {
 
     // Writes the record's block as changed from the block read, after `confirm` has agreed to
     // the changes listed; then reads the device again and checks that it holds that block.
-    Outcome WriteChanges(const std::vector<uint8_t>& readBlock, const WriteConfirmation& confirm);
+    // The journal names the change `action`.
+    Outcome WriteChanges(const std::string& action, const WriteConfirmation& confirm);
 
     // Searches addresses 1..highest as the device list does (firstByteWaitMs 0: the specified
     // search, else the fast one with that wait). Stops at an interrupt or a failed port; what
@@ -86,6 +89,8 @@ class CliSession {
     Outcome Scan(int32_t highest, int32_t firstByteWaitMs, std::vector<FoundDevice>& found);
 
     TProgVEKClass& Record() { return record_; }
+    // Why the last change could not be entered in the service journal; empty when it was.
+    const std::string& JournalError() const { return journal_.LastError(); }
     const TComPortClass& Link() const { return link_; }
     std::string DeviceText() const;  // "устройство 1 (ВЭК-02МЕ) /dev/ttyUSB0"
 
@@ -95,4 +100,5 @@ class CliSession {
     TComPort port_;
     TComPortClass link_;
     TProgVEKClass record_;
+    ServiceJournal journal_{ServiceJournal::DefaultFolder(), "cli"};
 };

@@ -11,6 +11,7 @@
 #include "cli/device_settings.h"
 #include "common/operator_message.h"
 #include "common/saved_text.h"
+#include "device/service_journal.h"
 #include "link/port_list.h"
 
 #ifdef _WIN32
@@ -54,6 +55,8 @@ struct Options {
     bool withCalibration = false;
     bool takeNumber = false;
     std::vector<std::string> settings;
+    bool csv = false;
+    bool check = false;
 };
 
 // The listed changes go to the operator, who lets the write go ahead; --yes does so without
@@ -205,14 +208,15 @@ int Compare(CliSession& session, const Options& o, const DeviceConfiguration& fi
     return differences.empty() ? kExitOk : kExitDifferences;
 }
 
-// The record's block, changed from `readBlock`, goes to the device; then what was written.
-int WriteAndShow(CliSession& session, const Options& o, const std::vector<uint8_t>& readBlock) {
+// The record's block, changed from the block read, goes to the device (the change named
+// `action` in the journal); then what was written.
+int WriteAndShow(CliSession& session, const Options& o, const std::string& action) {
     const std::vector<FieldDifference> changes =
-        CompareBlocks(readBlock, BlockOf(session.Record()));
+        CompareBlocks(session.Record().DeviceBlock, BlockOf(session.Record()));
     if (changes.empty()) Say("Изменений нет, в прибор ничего не передано");
-    if (Outcome written = session.WriteChanges(readBlock, Confirmation(o)); !written.Ok()) {
-        return Fail(written);
-    }
+    Outcome written = session.WriteChanges(action, Confirmation(o));
+    if (!session.JournalError().empty()) Say("Журнал работ не ведется: " + session.JournalError());
+    if (!written.Ok()) return Fail(written);
     if (o.json) {
         Print({{"address", session.Record().DeviceNumber + 1},
                {"written", !changes.empty()},
@@ -234,25 +238,79 @@ int Write(CliSession& session, const Options& o, const DeviceConfiguration& file
         Say("Версия прибора в файле " + std::to_string(file.version) + ", у прибора " +
             std::to_string(record.Version));
     }
-    const std::vector<uint8_t> readBlock = BlockOf(record);
-    record.SetBlock(BlockFromFile(readBlock, file.block, {o.withCalibration, o.takeNumber}));
-    return WriteAndShow(session, o, readBlock);
+    record.SetBlock(
+        BlockFromFile(record.DeviceBlock, file.block, {o.withCalibration, o.takeNumber}));
+    return WriteAndShow(session, o, o.takeNumber ? "замена прибора" : "запись из файла");
 }
 
 int Set(CliSession& session, const Options& o) {
     if (Outcome read = session.Read(o.address); !read.Ok()) return Fail(read);
-    const std::vector<uint8_t> readBlock = BlockOf(session.Record());
     if (std::string refused = ApplySettings(session.Record(), o.settings); !refused.empty()) {
         return Fail({kExitRefusedWrite, refused + "\nВ прибор ничего не передано"});
     }
-    return WriteAndShow(session, o, readBlock);
+    return WriteAndShow(session, o, "запись");
 }
 
 int Renumber(CliSession& session, const Options& o) {
     if (Outcome read = session.Read(o.address); !read.Ok()) return Fail(read);
-    const std::vector<uint8_t> readBlock = BlockOf(session.Record());
     session.Record().SetDeviceNumberByte(o.newAddress - 1);
-    return WriteAndShow(session, o, readBlock);
+    return WriteAndShow(session, o, "смена номера");
+}
+
+// The service journal: listed (a table, JSON or CSV, of one device or all) or only checked.
+// A journal that fails its check ends the run with its own status, after what it holds.
+int Journal(const Options& o) {
+    const std::string path = ServiceJournal::PathIn(ServiceJournal::DefaultFolder());
+    const JournalCheck check = CheckJournal(path);
+    std::vector<JournalEntry> entries;
+    for (const JournalEntry& e : check.entries) {
+        if (o.address == 0 || e.address == o.address) entries.push_back(e);
+    }
+    const Json verdict = {{"path", path},
+                          {"whole", check.Whole()},
+                          {"entries", check.lines},
+                          {"first_untrusted", check.Whole() ? Json() : Json(check.firstUntrusted)},
+                          {"reason", check.reason}};
+    if (o.check) {
+        if (o.json) {
+            Print(verdict);
+        } else {
+            std::cout << JournalCheckText(check) << '\n';
+        }
+    } else if (o.json) {
+        Json listed = Json::array();
+        for (const JournalEntry& e : entries)
+            listed.push_back(JournalEntryJson(e));
+        Print({{"check", verdict}, {"entries", listed}});
+    } else if (o.csv) {
+        std::cout << "entry,time,event,action,address,model,type,version,port,baud,user,"
+                     "computer,front_end,tool_version,changes,intent,verdict,result,text\n";
+        for (const JournalEntry& e : entries) {
+            const bool intent = e.event == "intent";
+            std::cout << e.entry << ',' << e.time << ',' << e.event << ',' << CsvField(e.action)
+                      << ',' << e.address << ',' << ModelName(e.type) << ',' << e.type << ','
+                      << e.version << ',' << CsvField(e.port) << ',' << e.baud << ','
+                      << CsvField(e.user) << ',' << CsvField(e.computer) << ',' << e.frontEnd << ','
+                      << CsvField(e.toolVersion) << ','
+                      << CsvField(DifferencesText(e.changes, "; ")) << ','
+                      << (intent ? "" : std::to_string(e.intent)) << ',' << e.verdict << ','
+                      << (intent ? "" : std::to_string(e.result)) << ',' << CsvField(e.text)
+                      << '\n';
+        }
+    } else {
+        std::vector<std::vector<std::string>> rows{
+            {"Запись", "Время", "Устройство", "Действие", "Изменения", "Итог", "Кто"}};
+        for (const ChangeAttempt& a : ChangeAttempts(entries)) {
+            const JournalEntry& e = a.intent;
+            rows.push_back({std::to_string(e.entry), e.time, JournalDeviceText(e), e.action,
+                            DifferencesText(e.changes, "; "), a.OutcomeText(),
+                            e.user + "@" + e.computer + " (" + e.frontEnd + ")"});
+        }
+        std::cout << Columns(rows);
+    }
+    if (check.Whole()) return kExitOk;
+    if (!o.check) Say(JournalCheckText(check));
+    return kExitJournalUntrusted;
 }
 
 }  // namespace
@@ -271,9 +329,9 @@ int main(int argc, char** argv) {
         "transducers on an RS-485 line.\nExit status: 0 success, 1 compare found "
         "differences, 2 usage, 3 port, 4 no reply, 5 damaged reply,\n6 device "
         "exception, 7 refused file, 8 refused write, 9 verification mismatch,\n10 not "
-        "a ВЭК-01МЕ or ВЭК-02МЕ, 130 interrupted.",
+        "a ВЭК-01МЕ or ВЭК-02МЕ, 11 journal fails its check, 130 interrupted.",
         "vek-cli"};
-    app.set_version_flag("--version", VEK_VERSION);
+    app.set_version_flag("--version", std::string("vek-cli ") + VEK_VERSION);
     app.require_subcommand(1, 1);
     app.fallthrough();  // the line options may follow the command too
     app.option_defaults()->always_capture_default();
@@ -341,6 +399,12 @@ int main(int argc, char** argv) {
     address(renumber, o.address, "N", "bus address, 1..32");
     address(renumber, o.newAddress, "M", "new bus address, 1..32");
 
+    CLI::App* journal = app.add_subcommand(
+        "journal", "the service journal of every change (VEK_DATA_DIR sets its folder)");
+    journal->add_option("--device", o.address, "only device N's entries")->check(CLI::Range(1, 32));
+    journal->add_flag("--csv", o.csv, "CSV for a spreadsheet, one line per entry");
+    journal->add_flag("--check", o.check, "only check it (status 11: it cannot be trusted)");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -349,6 +413,7 @@ int main(int argc, char** argv) {
     o.line.parity = static_cast<char>(std::toupper(static_cast<unsigned char>(o.parity[0])));
 
     if (ports->parsed()) return Ports(o);
+    if (journal->parsed()) return Journal(o);
     if (set->parsed()) {
         if (std::string refused = CheckSettingNames(o.settings); !refused.empty()) {
             return Fail({kExitUsage, refused});

@@ -36,6 +36,27 @@ std::string HexText(std::span<const uint8_t> bytes) {
     return text;
 }
 
+std::string CsvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+std::string CompactHex(std::span<const uint8_t> bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (const uint8_t b : bytes) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 0x0F];
+    }
+    return text;
+}
+
 std::optional<std::vector<uint8_t>> ParseHexText(std::string_view text) {
     auto digit = [](char c) -> int {
         if (c >= '0' && c <= '9') return c - '0';

@@ -14,6 +14,10 @@
 // field.
 std::vector<std::string> SplitFields(const std::string& line, char separator);
 
+// A field of a CSV line: as it is, or in double quotes (doubled inside) where it holds a comma,
+// a quote or a line break.
+std::string CsvField(std::string_view text);
+
 // A number with a point and no locale: `decimals` places, or with -1 the fewest digits that
 // read back exactly.
 std::string NumberText(double value, int decimals = -1);
@@ -22,6 +26,8 @@ double ParseNumber(std::string_view text);
 
 // Bytes as two upper-case hex digits each, separated by single spaces ("01 11 C0 2C").
 std::string HexText(std::span<const uint8_t> bytes);
+// Bytes as lower-case hex digits without separators ("0111c02c").
+std::string CompactHex(std::span<const uint8_t> bytes);
 // What HexText wrote (either case of digits); none for any other text.
 std::optional<std::vector<uint8_t>> ParseHexText(std::string_view text);
 

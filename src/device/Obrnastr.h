@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "device/protocol.h"
 
@@ -132,6 +133,9 @@ class TProgVEKClass : public TServClass {
     // The device number the block came from: the one it was read at, or the one the device
     // took with the block's write. A block goes back to that number only.
     int32_t BlockOrigin = -1;
+    // The block as the device holds it, by the last read or confirmed write: what the
+    // operator's changes are measured against. Empty after a failed read.
+    std::vector<uint8_t> DeviceBlock;
     int32_t AccessLevel = 0;
     int32_t TypeCode = 0;  // 0: not identified
     int32_t Version = 0;

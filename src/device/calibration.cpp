@@ -14,6 +14,10 @@ std::string CalibrationQuestion(bool scaleEnd) {
            (scaleEnd ? "концу" : "началу") + " шкалы?";
 }
 
+std::string ScaleEndText(int channel, bool scaleEnd) {
+    return "канал " + std::to_string(channel) + (scaleEnd ? ", конец шкалы" : ", начало шкалы");
+}
+
 }  // namespace
 
 void TForm1::SetUpCalibration() {
@@ -84,6 +88,7 @@ void TForm1::CalibrateScaleEnd(QPushButton& button, int channel, bool scaleEnd) 
         scaleEnd ? Record.SetScaleEnd2(code) : Record.SetScaleStart2(code);
     }
     Record.Changed = 1;
+    WriteAction action(*this, "калибровка: " + ScaleEndText(channel, scaleEnd));
     if (OutPortClick()) modeLabel->hide();
 }
 
@@ -113,7 +118,8 @@ std::string TForm1::CalibrationRefusal(int channel, bool scaleEnd, int32_t code)
 // The operator pressed for this command, so its failure is shown even while polling keeps
 // failed reads quiet.
 bool TForm1::SendCalibrationMode(bool on) {
-    const int32_t result = SetCalibrationMode(Link, Record.DeviceNumber, on);
+    const int32_t result = SetCalibrationMode(Link, Record, on, &Journal);
+    WarnIfJournalFailed();
     if (result == lrOk) return true;
     Link.ReportError(Record.DeviceNumber, result);
     return false;
@@ -131,6 +137,7 @@ void TForm1::TrimRule(QComboBox& box, int channel, bool scaleEnd, int index) {
     } else {
         Record.SetStartTrim(index, channel);
     }
+    WriteAction action(*this, "корректировка тока: " + ScaleEndText(channel, scaleEnd));
     OutPortClick();
     if (wasPolling && !Timer1.isActive() && !portLost_) BtnPuskTimerClick();
 }

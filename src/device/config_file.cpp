@@ -254,3 +254,13 @@ std::vector<uint8_t> BlockFromFile(const std::vector<uint8_t>& device,
     if (taken.deviceNumber) block[17] = file[17];
     return block;
 }
+
+std::string DifferencesText(const std::vector<FieldDifference>& differences,
+                            std::string_view separator) {
+    std::string text;
+    for (const FieldDifference& d : differences) {
+        if (!text.empty()) text += separator;
+        text += d.label + ": " + d.first + " → " + d.second;
+    }
+    return text;
+}

@@ -65,6 +65,9 @@ struct FieldDifference {
 };
 std::vector<FieldDifference> CompareBlocks(const std::vector<uint8_t>& first,
                                            const std::vector<uint8_t>& second);
+// Differences as "label: first → second", joined by the separator.
+std::string DifferencesText(const std::vector<FieldDifference>& differences,
+                            std::string_view separator);
 
 // The block to write from a file onto a device: the device's block with the file's settings
 // (setpoints, characteristics, input ranges, alarm and contact types, break outputs); the

@@ -2,6 +2,9 @@
 
 #include <array>
 
+#include "device/config_file.h"
+#include "device/service_journal.h"
+
 int32_t IdentificationReplyAddress(std::span<const uint8_t> bytes) {
     return bytes.size() >= 2 && bytes[0] != 0 && bytes[1] == kFnIdentify ? bytes[0] : 0;
 }
@@ -37,6 +40,7 @@ DeviceRead ReadDevice(TComPortClass& link, TProgVEKClass& record) {
     record.DataRead = 0;
     record.LoadBlock(reply);
     record.LoadMeasurements(reply);
+    record.DeviceBlock.clear();
 
     const Identification id = Identify(link, record.DeviceNumber);
     read.result = id.result;
@@ -62,6 +66,7 @@ DeviceRead ReadDevice(TComPortClass& link, TProgVEKClass& record) {
     record.DeviceNumber = record.GetDeviceNumberByte();
     record.NewDeviceNumber = record.DeviceNumber;
     record.BlockOrigin = record.DeviceNumber;
+    record.DeviceBlock = BlockOf(record);
 
     read.reached = DeviceRead::Measurements;
     reply.fill(0);
@@ -104,14 +109,15 @@ int32_t ProbeNewNumber(TComPortClass& link, TProgVEKClass& record) {
     return lrOk;
 }
 
-}  // namespace
+// What the operator is told of a failed exchange with the record's device, for the journal.
+std::string FailureText(const TComPortClass& link, const TProgVEKClass& record, int32_t result) {
+    const auto message = ExchangeErrorMessage(record.DeviceNumber, result, link.PortName);
+    return message ? message->text : std::string();
+}
 
-DeviceWrite WriteBlock(TComPortClass& link, TProgVEKClass& record, const WriteProgress& progress) {
+// The write's exchanges, from the identification to the confirmation.
+DeviceWrite SendBlock(TComPortClass& link, TProgVEKClass& record, const WriteOptions& progress) {
     DeviceWrite write;
-    // Only a whole block read from a served device goes back: not one cleared by a failed
-    // read, not another model's after a model warning, nor one that came from another number.
-    if (!record.HoldsWritableBlock()) return write;
-
     write.reached = DeviceWrite::Identification;
     const Identification id = Identify(link, record.DeviceNumber);
     write.result = id.result;
@@ -151,7 +157,29 @@ DeviceWrite WriteBlock(TComPortClass& link, TProgVEKClass& record, const WritePr
     write.result = link.Transact(record.DeviceNumber, kFnConfirm, {}, reply);
     if (write.result != lrOk) return write;
     record.Changed = 0;
+    record.DeviceBlock = BlockOf(record);
     write.reached = DeviceWrite::Done;
+    return write;
+}
+
+}  // namespace
+
+DeviceWrite WriteBlock(TComPortClass& link, TProgVEKClass& record, const WriteOptions& options) {
+    // Only a whole block read from a served device goes back: not one cleared by a failed
+    // read, not another model's after a model warning, nor one that came from another number.
+    if (!record.HoldsWritableBlock()) return {};
+    JournalledChange change(options.journal, link, record, options.action,
+                            CompareBlocks(record.DeviceBlock, BlockOf(record)));
+    const DeviceWrite write = SendBlock(link, record, options);
+    if (write.Confirmed()) {
+        change.Outcome(kVerdictConfirmed);
+    } else if (const auto refusal = WriteRefusalText(write)) {
+        change.Outcome(kVerdictRefused, lrOk, *refusal);
+    } else {
+        change.Outcome(
+            write.reached == DeviceWrite::Confirmation ? kVerdictUnconfirmed : kVerdictFailed,
+            write.result, FailureText(link, record, write.result));
+    }
     return write;
 }
 
@@ -171,8 +199,18 @@ std::optional<std::string> WriteRefusalText(const DeviceWrite& write) {
     }
 }
 
-int32_t SetCalibrationMode(TComPortClass& link, int32_t number, bool on) {
+int32_t SetCalibrationMode(TComPortClass& link, const TProgVEKClass& record, bool on,
+                           ServiceJournal* journal) {
+    JournalledChange change(journal, link, record,
+                            on ? "режим калибровки: включение" : "режим калибровки: выключение",
+                            {});
     ReplyBuffer reply{};
-    return link.Transact(number, kFnCalibrationMode, on ? kCalibrationModeOn : kCalibrationModeOff,
-                         reply);
+    const int32_t result = link.Transact(record.DeviceNumber, kFnCalibrationMode,
+                                         on ? kCalibrationModeOn : kCalibrationModeOff, reply);
+    if (result == lrOk) {
+        change.Outcome(kVerdictConfirmed);
+    } else {
+        change.Outcome(kVerdictFailed, result, FailureText(link, record, result));
+    }
+    return result;
 }

@@ -69,18 +69,28 @@ struct DeviceWrite {
 
     bool Confirmed() const { return reached == Done; }
 };
-// Told when the write has passed its checks and is about to send the block (checked), and
-// when the device has taken the block and the record its new number (taken).
-struct WriteProgress {
+class ServiceJournal;
+
+// How a write is run: the journal it is entered in (none: not journalled) and what the change
+// is in the operator's terms; told when the write has passed its checks and is about to send
+// the block (checked), and when the device has taken the block and the record its new number
+// (taken).
+struct WriteOptions {
+    ServiceJournal* journal = nullptr;
+    std::string action = "запись";
     std::function<void()> checked;
     std::function<void()> taken;
 };
+// The write's intent (the fields that change, from the device's block as read to the record's)
+// is journalled before anything is sent, its outcome when it has ended.
 DeviceWrite WriteBlock(TComPortClass& link, TProgVEKClass& record,
-                       const WriteProgress& progress = {});
+                       const WriteOptions& options = {});
 
 // The operator's text of a write refused by its checks (type, version, an occupied new
 // number); none for the other steps.
 std::optional<std::string> WriteRefusalText(const DeviceWrite& write);
 
-// Switches the calibration mode of device number (0..31) on or off: the transaction's result.
-int32_t SetCalibrationMode(TComPortClass& link, int32_t number, bool on);
+// Switches the calibration mode of the record's device on or off, journalled as a change:
+// the transaction's result.
+int32_t SetCalibrationMode(TComPortClass& link, const TProgVEKClass& record, bool on,
+                           ServiceJournal* journal = nullptr);

@@ -5,7 +5,9 @@
 #include <QCloseEvent>
 
 #include "device/device_exchanges.h"
+#include "device/service_journal.h"
 #include "ui/Obr_vek.h"
+#include "ui/journal_window.h"
 #include "ui_Obr_vek.h"
 
 bool TForm1::OutPortClick() {
@@ -21,7 +23,13 @@ bool TForm1::OutPortClick() {
     ui->ProgressBar1->show();
     AdvanceProgress();
 
-    WriteProgress progress;
+    WriteOptions progress;
+    progress.journal = &Journal;
+    if (!writeAction_.empty()) {
+        progress.action = writeAction_;
+    } else if (Record.NewDeviceNumber != Record.DeviceNumber) {
+        progress.action = "смена номера";
+    }
     progress.checked = [this] { AdvanceProgress(); };
     progress.taken = [this] {
         ui->CBoxUstr->setCurrentIndex(Record.DeviceNumber);
@@ -69,6 +77,8 @@ void TForm1::AdvanceProgress() {
 bool TForm1::FinishWrite(bool written) {
     AdvanceProgress();
     ui->ProgressBar1->hide();
+    if (journalWindow_ && journalWindow_->isVisible()) journalWindow_->Refresh();
+    WarnIfJournalFailed();
     for (QWidget* last :
          std::initializer_list<QWidget*>{Record.LastEdit, Record.LastButton, Record.LastCombo}) {
         if (!last) continue;
@@ -76,6 +86,13 @@ bool TForm1::FinishWrite(bool written) {
         break;
     }
     return written;
+}
+
+// A change that the journal could not take is told once a run: the trail is not being kept.
+void TForm1::WarnIfJournalFailed() {
+    if (Journal.LastError().empty() || journalWarned_) return;
+    journalWarned_ = true;
+    ShowWarning("Журнал работ не ведется:\n" + Journal.LastError());
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

@@ -12,6 +12,7 @@
 #include "ui/closed_list_guard.h"
 #include "ui/configuration_dialog.h"
 #include "ui/exchange_monitor.h"
+#include "ui/journal_window.h"
 #include "ui/trend_window.h"
 #include "ui_Obr_vek.h"
 
@@ -34,6 +35,10 @@ TForm1::TForm1(std::unique_ptr<ComPortBackend> backend, LinkClock& clock, QWidge
         const QString filter = "Конфигурация прибора (*.json)";
         return forSaving ? QFileDialog::getSaveFileName(this, "Сохранить в файл", suggested, filter)
                          : QFileDialog::getOpenFileName(this, "Файл конфигурации", {}, filter);
+    };
+    ChooseReportFile = [this](const QString& suggested) {
+        return QFileDialog::getSaveFileName(this, "Отчёт о приборе", suggested,
+                                            "Документ PDF (*.pdf)");
     };
     RunConfigDialog = [](ConfigurationDialog& dialog) {
         return dialog.exec() == QDialog::Accepted;
@@ -74,6 +79,8 @@ void TForm1::SetUpActions() {
     connect(ui->MCompareConfig, &QAction::triggered, this, &TForm1::CompareConfigClick);
     connect(ui->MWriteConfig, &QAction::triggered, this, &TForm1::WriteConfigClick);
     connect(ui->MReplaceDevice, &QAction::triggered, this, &TForm1::ReplaceDeviceClick);
+    connect(ui->MJournal, &QAction::triggered, this, &TForm1::JournalClick);
+    connect(ui->MReport, &QAction::triggered, this, &TForm1::ReportClick);
     connect(ui->BtnPuskTimer, &QPushButton::clicked, this, &TForm1::BtnPuskTimerClick);
     connect(&Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(ui->CBoxUstr, &QComboBox::activated, this, &TForm1::CBoxUstrClick);
@@ -183,9 +190,19 @@ void TForm1::TrendClick() {
     ShowOnTop(*trendWindow_);
 }
 
+void TForm1::JournalClick() {
+    if (!journalWindow_) {
+        journalWindow_ = std::make_unique<JournalWindow>(Journal, this);
+    } else {
+        journalWindow_->Refresh();
+    }
+    ShowOnTop(*journalWindow_);
+}
+
 void TForm1::CloseOwnWindows() {
     if (monitor_) monitor_->close();
     if (trendWindow_) trendWindow_->close();
+    if (journalWindow_) journalWindow_->close();
 }
 
 // The port settings command of the main window.

@@ -12,6 +12,7 @@
 #include "device/Obrnastr.h"
 #include "device/config_file.h"
 #include "device/measurement_trend.h"
+#include "device/service_journal.h"
 #include "link/Comportclass.h"
 #include "link/Cport.h"
 
@@ -20,6 +21,7 @@ class TFormNastr;
 class TFormDevice;
 class ExchangeMonitor;
 class TrendWindow;
+class JournalWindow;
 class ConfigurationDialog;
 class QCloseEvent;
 class QComboBox;
@@ -47,6 +49,8 @@ class TForm1 : public QMainWindow {
     TProgVEKClass Record;
     // The values of every completed read, for the trend window.
     MeasurementTrend Trend;
+    // Where every change to a device is entered.
+    ServiceJournal Journal{ServiceJournal::DefaultFolder(), "window"};
 
     std::unique_ptr<Ui::TForm1> ui;
     QTimer Timer1;
@@ -74,6 +78,9 @@ class TForm1 : public QMainWindow {
     void CompareConfigClick();
     void WriteConfigClick();
     void ReplaceDeviceClick();
+    // The service journal's window, and the report of the device that was read.
+    void JournalClick();
+    void ReportClick();
     void BtnPuskTimerClick();
     void Timer1Timer();
     void CBoxUstrClick(int index);
@@ -95,6 +102,8 @@ class TForm1 : public QMainWindow {
     // Where the configuration commands get a file's name (a file dialog unless a test
     // replaces it): for saving or for reading, with a suggested name; empty for none.
     std::function<QString(bool forSaving, const QString& suggested)> ChooseConfigFile;
+    // Where the report goes (a file dialog unless a test replaces it); empty for nowhere.
+    std::function<QString(const QString& suggested)> ChooseReportFile;
     // Runs a configuration dialog; true when the operator accepted it. Tests replace it.
     std::function<bool(ConfigurationDialog&)> RunConfigDialog;
 
@@ -144,6 +153,8 @@ class TForm1 : public QMainWindow {
     // Steps of the write.
     void AdvanceProgress();
     bool FinishWrite(bool written);
+    void WarnIfJournalFailed();
+    bool journalWarned_ = false;
 
     // Steps of the device read.
     void ReadFailed(int32_t code, const std::string& text = {});
@@ -164,6 +175,17 @@ class TForm1 : public QMainWindow {
         TForm1& form_;
     };
 
+    // What the write under way is in the journal's terms, when a command other than F10 runs
+    // it (a trim, a calibration, a write from a file); empty for the write itself.
+    std::string writeAction_;
+    struct WriteAction {
+        WriteAction(TForm1& form, std::string action) : form_(form) {
+            form_.writeAction_ = std::move(action);
+        }
+        ~WriteAction() { form_.writeAction_.clear(); }
+        TForm1& form_;
+    };
+
     // Set once the close sequence has run: a later close request only lets the window go.
     bool closing_ = false;
     // Set when the port has failed: the close offers no write that could only fail too.
@@ -172,4 +194,5 @@ class TForm1 : public QMainWindow {
     // Declared after the link: they go first, the monitor taking its observer off the link.
     std::unique_ptr<ExchangeMonitor> monitor_;
     std::unique_ptr<TrendWindow> trendWindow_;
+    std::unique_ptr<JournalWindow> journalWindow_;
 };

@@ -1,23 +1,14 @@
 // The configuration file commands of the main window: the device that was read saved to a
 // file, compared with one, or given a file's settings through the one write path and read
 // back to prove it.
+#include <QDate>
+
 #include "common/operator_message.h"
 #include "common/saved_text.h"
 #include "ui/Obr_vek.h"
 #include "ui/configuration_dialog.h"
+#include "ui/device_report.h"
 #include "ui_Obr_vek.h"
-
-namespace {
-
-std::string DifferencesText(const std::vector<FieldDifference>& differences) {
-    std::string text;
-    for (const FieldDifference& d : differences) {
-        text += "\n" + d.label + ": " + d.first + " → " + d.second;
-    }
-    return text;
-}
-
-}  // namespace
 
 void TForm1::SaveConfigClick() {
     OperationUnderWay underWay(*this);
@@ -104,10 +95,13 @@ void TForm1::WriteFromFile(bool replacement) {
     Record.Changed = 1;
     ShowValues();
     ui->CBoxUstrZ->setCurrentIndex(Record.NewDeviceNumber);
-    if (!OutPortClick()) return;  // the write has said why
+    {
+        WriteAction action(*this, replacement ? "замена прибора" : "запись из файла");
+        if (!OutPortClick()) return;  // the write has said why
+    }
     if (BlockOf(Record) != intended) {
-        return ShowWarning("Прочитанная из прибора база отличается от записанной:" +
-                           DifferencesText(CompareBlocks(intended, BlockOf(Record))));
+        return ShowWarning("Прочитанная из прибора база отличается от записанной:\n" +
+                           DifferencesText(CompareBlocks(intended, BlockOf(Record)), "\n"));
     }
     std::string text = "Настройки из файла записаны, прибор их подтвердил";
     if (replacement) {
@@ -124,4 +118,19 @@ void TForm1::WriteFromFile(bool replacement) {
                                            : "\nКоды АЦП шкал и корректировка тока — свои";
     }
     ShowInformation(text, caption);
+}
+
+// The device as read, with its journal, in a PDF to hand over.
+void TForm1::ReportClick() {
+    OperationUnderWay underWay(*this);
+    if (!Record.HoldsWritableBlock()) return ShowWarning(kNoDeviceDataText);
+    const QString suggested = QString("%1-%2-%3.pdf")
+                                  .arg(QString::fromUtf8(ModelName(Record.TypeCode)))
+                                  .arg(Record.DeviceNumber + 1)
+                                  .arg(QDate::currentDate().toString("yyyy-MM-dd"));
+    const QString path = ChooseReportFile ? ChooseReportFile(suggested) : QString();
+    if (path.isEmpty()) return;
+    const QString html = DeviceReportHtml(Record, Link.PortName, std::atoi(Link.BaudText.c_str()),
+                                          CheckJournal(Journal.Path()));
+    if (const auto error = WriteDeviceReport(path, html)) ShowError(*error);
 }

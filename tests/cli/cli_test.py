@@ -2,6 +2,8 @@
 both models, its --json output checked against the schema, the exit status of each kind of
 failure, a script's round trip of a configuration, and Ctrl+C between exchanges."""
 
+import csv
+import io
 import json
 import os
 import signal
@@ -38,6 +40,7 @@ class Line:
         ready = self.sim.stdout.readline().split()
         assert ready[0] == "ready", ready
         self.port = ready[1]
+        self.data_dir = os.path.join(self.runtime.name, "data")  # the service journal's
 
     def command(self, text):
         """A command's reply: one line."""
@@ -60,7 +63,8 @@ class Line:
         self.runtime.cleanup()
 
     def start(self, *args, stdin=subprocess.DEVNULL):
-        env = dict(os.environ, VEK_PORT=self.port, XDG_RUNTIME_DIR=self.runtime.name)
+        env = dict(os.environ, VEK_PORT=self.port, XDG_RUNTIME_DIR=self.runtime.name,
+                   VEK_DATA_DIR=self.data_dir)
         return subprocess.Popen([CLI, "--baud", BAUD, *args], stdin=stdin,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                 env=env)
@@ -232,6 +236,65 @@ class Failures(CliTest):
         for args in (["set", "1", "setpoint1=50"], ["set", "1", "setpoint1=5", "--yes"]):
             self.assertEqual(self.line.run(*args)[0], 8)
         self.assertEqual(self.line.block(1), before)
+
+
+class Journal(CliTest):
+    def test_every_change_is_journalled_and_tampering_is_told(self):
+        saved = self.path("device1.json")
+        self.line.run("save", "1", saved)
+        steps = [
+            # (arguments, exit status, action, verdict)
+            (["set", "1", "setpoint1=55", "--yes"], 0, "запись", "confirmed"),
+            (["set", "1", "setpoint1=56"], 8, "запись", "refused"),  # not confirmed
+            (["renumber", "2", "7", "--yes"], 0, "смена номера", "confirmed"),
+            (["renumber", "7", "1", "--yes"], 8, "смена номера", "refused"),  # 1 is taken
+            (["write", "1", saved, "--yes"], 0, "запись из файла", "confirmed"),
+        ]
+        for args, status, _, _ in steps:
+            self.assertEqual(self.line.run(*args)[0], status, args)
+
+        status, journal = self.line.json("journal", kind="journal")
+        self.assertEqual((status, journal["check"]["whole"]), (0, True))
+        entries = journal["entries"]
+        intents = [e for e in entries if e["event"] == "intent"]
+        outcomes = {e["intent"]: e for e in entries if e["event"] == "outcome"}
+        self.assertEqual([(e["action"], outcomes[e["entry"]]["verdict"]) for e in intents],
+                         [(action, verdict) for _, _, action, verdict in steps])
+        self.assertEqual(intents[0]["changes"][1],
+                         {"field": "setpoint_1_percent", "label": "Уставка 1, %",
+                          "from": "80", "to": "55"})
+        self.assertEqual({e["front_end"] for e in entries}, {"cli"})
+        status, device2 = self.line.json("journal", "--device", "2", kind="journal")
+        self.assertEqual(len(device2["entries"]), 2)
+        status, out, _ = self.line.run("journal", "--csv")
+        self.assertEqual(len(list(csv.reader(io.StringIO(out)))), 1 + len(entries))
+        status, out, _ = self.line.run("journal")
+        self.assertIn("Номер устройства: 2 → 7", out)
+        self.assertEqual(self.line.run("journal", "--check"),
+                         (0, "Журнал цел, записей: 10\n", ""))
+
+        # One byte of line 3 changed by hand: told, from that line on, and entries go on.
+        path = os.path.join(self.line.data_dir, "journal.jsonl")
+        with open(path, "rb") as f:
+            lines = f.readlines()
+        lines[2] = lines[2].replace(b'"to":"56"', b'"to":"57"')
+        with open(path, "wb") as f:
+            f.writelines(lines)
+        status, out, _ = self.line.run("journal", "--check")
+        self.assertEqual((status, out),
+                         (11, "Журналу нельзя доверять начиная со строки 3: строка 3 изменена\n"))
+        self.assertEqual(self.line.run("set", "1", "setpoint1=58", "--yes")[0], 0)
+        status, journal = self.line.json("journal", kind="journal")
+        self.assertEqual((status, journal["check"]["first_untrusted"], len(journal["entries"])),
+                         (11, 3, 12))
+        self.assertIn("строки 3", self.line.last_err)
+
+        # A journal that cannot be written: the change goes on, and the operator is told.
+        self.line.data_dir = self.path("not-a-folder")
+        open(self.line.data_dir, "w").close()
+        status, _, err = self.line.run("set", "1", "setpoint1=59", "--yes")
+        self.assertEqual(status, 0)
+        self.assertIn("Журнал работ не ведется: Не удалось открыть журнал", err)
 
 
 class Interrupts(CliTest):

@@ -5,7 +5,8 @@
 # installed command and icon, that lintian has nothing to say, that the run-time
 # dependencies hold no development package,
 # and that the installed programs start: vek-serv offscreen, ending with status 0 on SIGTERM,
-# vek-sim --help and vek-cli --help, the latter with no Qt library linked.
+# vek-sim --help and vek-cli --help, the latter with no Qt library linked, and every
+# program's --version.
 # Usage: package_test.sh CPACK BUILD_DIR
 set -uo pipefail
 
@@ -91,6 +92,12 @@ mkdir -p "$tmp/home" && mkdir -m 700 "$tmp/run"
 export HOME=$tmp/home XDG_CONFIG_HOME=$tmp/home/.config XDG_RUNTIME_DIR=$tmp/run
 "$stage/usr/bin/vek-sim" --help >/dev/null || fail "vek-sim --help did not end with status 0"
 "$stage/usr/bin/vek-cli" --help >/dev/null || fail "vek-cli --help did not end with status 0"
+# Every program gives the package's version, which comes from the project's one version.
+version=$(dpkg-deb -f "$deb" Version)
+for p in vek-serv vek-sim vek-cli; do
+    said=$("$stage/usr/bin/$p" --version)
+    [ "$said" = "$p ${version%%-*}" ] || fail "$p --version says \"$said\", the package is $version"
+done
 # The command-line tool runs where no toolkit is installed.
 qt=$(ldd "$stage/usr/bin/vek-cli" | grep -i qt)
 [ -z "$qt" ] || fail "vek-cli is linked against Qt:"$'\n'"$qt"

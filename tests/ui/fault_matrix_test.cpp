@@ -5,6 +5,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <map>
+
+#include "device/service_journal.h"
 #include "scan_to_end.h"
 #include "ui/Obrlistdevice.h"
 #include "ui_Obrlistdevice.h"
@@ -119,6 +122,35 @@ const Fault kLate{"LateReply", [](FaultMatrix& t) { t.SetTurnaround(2800); },
                   " не отвечает на запрос", true};
 const Fault kLineRemoved{"LineRemoved", [](FaultMatrix& t) { t.server.Stop(); }, ""};
 
+// The journal is whole and holds exactly one outcome for each intent. The last block write's
+// verdict agrees with the device: confirmed (or taken unconfirmed) when it stored the block,
+// failed or refused when it did not (stored -1: no change may be journalled at all).
+void ExpectJournalHolds(const std::string& path, int stored) {
+    const JournalCheck journal = CheckJournal(path);
+    EXPECT_TRUE(journal.Whole()) << JournalCheckText(journal);
+    std::map<int64_t, std::string> actions;  // of every intent
+    std::map<int64_t, std::string> verdicts;
+    std::string lastWrite;
+    for (const JournalEntry& e : journal.entries) {
+        if (e.event == "intent") {
+            actions[e.entry] = e.action;
+            continue;
+        }
+        ASSERT_EQ(actions.count(e.intent), 1u) << "an outcome without its intent";
+        EXPECT_TRUE(verdicts.emplace(e.intent, e.verdict).second) << "a second outcome";
+        if (actions[e.intent].rfind("режим калибровки", 0) != 0) lastWrite = e.verdict;
+    }
+    EXPECT_EQ(verdicts.size(), actions.size()) << "an intent without its outcome";
+    if (stored < 0) {
+        EXPECT_TRUE(journal.entries.empty());
+    } else if (stored == 1) {
+        EXPECT_TRUE(lastWrite == kVerdictConfirmed || lastWrite == kVerdictUnconfirmed)
+            << lastWrite;
+    } else if (!lastWrite.empty()) {
+        EXPECT_TRUE(lastWrite == kVerdictFailed || lastWrite == kVerdictRefused) << lastWrite;
+    }
+}
+
 TEST_P(FaultMatrix, Cell) {
     const Cell& c = GetParam();
     Ui::TForm1& ui = *form1.ui;
@@ -201,6 +233,7 @@ TEST_P(FaultMatrix, Cell) {
     EXPECT_EQ(BlocksStored(1), stored ? 1 : 0);
     EXPECT_EQ(BlockOf(1), stored ? edited : original);
     EXPECT_EQ(BlocksStored(2), 0);
+    ExpectJournalHolds(form1.Journal.Path(), c.op == Op::List ? -1 : int(stored));
 
     // Nothing polls a port that has failed.
     const bool polls = PollsBefore(c.op) && c.outcome != Outcome::ReadFails && !lost;

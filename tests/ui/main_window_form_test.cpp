@@ -357,10 +357,12 @@ TEST(MainWindowForm, MenuBarHoldsThePortAndConfigurationMenusAndHidesThePassword
     // The configuration files' menu follows the port menu.
     EXPECT_EQ(ui.MainMenu1->actions(),
               (QList<QAction*>{ui.N2Port->menuAction(), ui.MConfig->menuAction()}));
-    EXPECT_EQ(ui.MConfig->actions(),
-              (QList<QAction*>{ui.MSaveConfig, ui.MCompareConfig, ui.MWriteConfig,
-                               ui.MConfig->actions()[3], ui.MReplaceDevice}));
-    EXPECT_TRUE(ui.MConfig->actions()[3]->isSeparator());
+    // The service journal and the device report follow the files, set apart.
+    const QList<QAction*> config = ui.MConfig->actions();
+    EXPECT_EQ(config,
+              (QList<QAction*>{ui.MSaveConfig, ui.MCompareConfig, ui.MWriteConfig, config[3],
+                               ui.MReplaceDevice, config[5], ui.MJournal, ui.MReport}));
+    EXPECT_TRUE(config[3]->isSeparator() && config[5]->isSeparator());
     // MPortInput, N2 and N1 are the port menu's entries of AInPort, AOutPort and APort.
     // The tool's own windows follow, set apart.
     const QList<QAction*> items = ui.N2Port->actions();

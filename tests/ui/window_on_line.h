@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QLocale>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
 #include <stdexcept>
@@ -48,6 +49,7 @@ class WindowOnLine : public ::testing::Test {
             }
         });
         server.Start();
+        form1.Journal = ServiceJournal(dataDir.path().toStdString(), "window");
         form1.Link.PortName = server.PortPath();
         EXPECT_EQ(form1.Link.OpenPort(), 0);
         form1.show();
@@ -96,5 +98,6 @@ class WindowOnLine : public ::testing::Test {
     vsim::LineServer server;
     MessageRecorder recorder;
     ShortWaitClock clock;
+    QTemporaryDir dataDir;  // the window's journal
     TForm1 form1;
 };
