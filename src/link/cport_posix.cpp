@@ -64,6 +64,7 @@ class PosixComBackend final : public ComPortBackend {
     ~PosixComBackend() override { Close(); }
 
     void Open(const std::string& port) override {
+        streamFrom_.reset();
         int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) throw EComPort(CE_OpenFailed, errno);
         // flock stops a second copy of the tool even when it runs as root; TIOCEXCL stops
@@ -84,6 +85,7 @@ class PosixComBackend final : public ComPortBackend {
     }
 
     void SetControlBlock(const ComControlBlock& dcb) override {
+        streamFrom_.reset();
         if (fd_ < 0) throw EComPort(CE_SetStateFailed, EBADF);
         termios previous{};
         if (::tcgetattr(fd_, &previous) != 0) throw EComPort(CE_SetStateFailed, errno);
@@ -142,6 +144,7 @@ class PosixComBackend final : public ComPortBackend {
     }
 
     void Purge(unsigned flags) override {
+        streamFrom_.reset();
         if (fd_ < 0) throw EComPort(CE_PurgeFailed, EBADF);
         bool input = flags & (kPurgeRxClear | kPurgeRxAbort);
         bool output = flags & (kPurgeTxClear | kPurgeTxAbort);
@@ -152,6 +155,7 @@ class PosixComBackend final : public ComPortBackend {
     }
 
     void Close() override {
+        streamFrom_.reset();
         if (fd_ < 0) return;
         // The exclusive flag outlives the descriptor on a pseudo-terminal that another
         // process keeps open; without clearing it no one but root could open the port again.
@@ -161,6 +165,7 @@ class PosixComBackend final : public ComPortBackend {
     }
 
     int Write(const uint8_t* buffer, int count) override {
+        streamFrom_.reset();
         const auto deadline = TotalDeadline(timeouts_.WriteTotalTimeoutMultiplier,
                                             timeouts_.WriteTotalTimeoutConstant, count);
         int written = 0;
@@ -207,8 +212,15 @@ class PosixComBackend final : public ComPortBackend {
         const uint32_t sleepInterval = useInterval ? interval : 0;
         Clock::time_point restWaitedAfter{};
         // Right after a request nothing has come yet: the first look is a wait, but for a read
-        // that returns at once.
+        // that returns at once. A read for more of a reply whose earlier part the last read
+        // took goes on at the line's speed: it first sleeps until all but the last character
+        // of its count can have come.
         bool look = returnAtOnce;
+        if (streamFrom_ && !returnAtOnce && !firstByteOnly) {
+            SleepForRest(count, *streamFrom_, totalDeadline, sleepInterval);
+            look = true;
+        }
+        streamFrom_.reset();
         for (;;) {
             if (look) {
                 int n = ReadAvailable(buffer + received, count - received);
@@ -222,8 +234,9 @@ class PosixComBackend final : public ComPortBackend {
                 if (received == count || returnAtOnce || (firstByteOnly && received > 0)) break;
                 if (received > 0 && restWaitedAfter != lastByte) {
                     restWaitedAfter = lastByte;
-                    SleepForRest(count - received, lastByte, totalDeadline, sleepInterval);
-                    continue;
+                    if (SleepForRest(count - received, lastByte, totalDeadline, sleepInterval)) {
+                        continue;
+                    }
                 }
             }
             look = true;
@@ -237,6 +250,9 @@ class PosixComBackend final : public ComPortBackend {
             if ((lastEvents & POLLIN) && !firstByteOnly) {
                 SleepForRest(count - received - 1, Clock::now(), totalDeadline, sleepInterval);
             }
+        }
+        if (received > 0 && !returnAtOnce && (received == count || firstByteOnly)) {
+            streamFrom_ = lastByte;
         }
         return received;
     }
@@ -282,14 +298,16 @@ class PosixComBackend final : public ComPortBackend {
     // Sleeps while `rest` more characters cannot have followed a byte that came at `from`, but
     // for the last of them, which a wait then meets as it comes (a sleep wakes late by the
     // kernel's timer slack, a character at 115200 bit/s); never past the total deadline nor
-    // the interval after that byte (0: none).
-    void SleepForRest(int rest, Clock::time_point from,
+    // the interval after that byte (0: none). Returns whether there was anything to sleep.
+    bool SleepForRest(int rest, Clock::time_point from,
                       std::optional<Clock::time_point> totalDeadline, uint32_t interval) const {
-        if (rest <= 1) return;
+        if (rest <= 1) return false;
         Clock::time_point due = from + CharactersTime(rest - 1);
         if (totalDeadline) due = std::min(due, *totalDeadline);
         if (interval != 0) due = std::min(due, from + milliseconds(interval));
+        if (due <= Clock::now()) return false;
         std::this_thread::sleep_until(due);
+        return true;
     }
 
     // The time `count` characters take on the line at its speed.
@@ -325,6 +343,9 @@ class PosixComBackend final : public ComPortBackend {
     }
 
     int fd_ = -1;
+    // When the last read ended on a character, not on a time-out: the time it took it. Any
+    // other use of the port ends the stream.
+    std::optional<Clock::time_point> streamFrom_;
     ComTimeoutValues timeouts_{};
     int bitsPerChar_ = 10;
     uint32_t bitsPerSecond_ = 9600;
