@@ -45,6 +45,7 @@ TForm1::TForm1(std::unique_ptr<ComPortBackend> backend, LinkClock& clock, QWidge
     };
     SetUpActions();
     KeepDeviceLineInPlace();
+    HoldMeasurementsInCells();
     CentreOnScreen();
     SetUpEditingRules();
     SetUpCalibration();
@@ -108,6 +109,38 @@ void TForm1::KeepDeviceLineInPlace() {
         QSizePolicy policy = w->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
         w->setSizePolicy(policy);
+    }
+}
+
+namespace {
+
+// A cell of a grid that gives its one box all of its area. A box in a cell of its own lays out
+// nothing when its text changes: a label's new text otherwise lays the whole window out again
+// (most of a polling read's work in the window). The cell keeps the box's minimum size and
+// policy, so the grid places it as it placed the box.
+class BoxCell final : public QWidget {
+  public:
+    explicit BoxCell(QWidget* box) : QWidget(box->parentWidget()), box_(box) {
+        setMinimumSize(box->minimumSize());
+        setSizePolicy(box->sizePolicy());
+    }
+
+  protected:
+    void resizeEvent(QResizeEvent*) override { box_->setGeometry(rect()); }
+
+  private:
+    QWidget* box_;
+};
+
+}  // namespace
+
+void TForm1::HoldMeasurementsInCells() {
+    for (QLabel* box : {ui->StRez1, ui->StKodACP1, ui->StRezKPa1, ui->StRezProc1, ui->StRez2,
+                        ui->StKodACP2, ui->StRezKPa2, ui->StRezProc2}) {
+        auto* cell = new BoxCell(box);
+        delete box->parentWidget()->layout()->replaceWidget(box, cell);
+        box->setParent(cell);
+        box->show();  // a new parent hides a widget; the cell shows and hides with its group
     }
 }
 

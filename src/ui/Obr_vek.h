@@ -118,6 +118,7 @@ class TForm1 : public QMainWindow {
     void FormCreate();
     void SetUpActions();
     void KeepDeviceLineInPlace();
+    void HoldMeasurementsInCells();
     void CentreOnScreen();
     // The monitor and the trend belong to this window: the tool ends with it.
     void CloseOwnWindows();

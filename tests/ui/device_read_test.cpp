@@ -116,6 +116,7 @@ TEST_F(SimulatedLine, AnotherTypeAtTheSameNumberRedoesTheLayout) {
     EXPECT_EQ(ui.CBoxTipK2->currentText(), "нз");
 }
 
+// Each measurement box fills its place, also after the window's size changes.
 TEST_F(SimulatedLine, SecondReadRefreshesValuesWithoutRedoingTheLayout) {
     form1.show();
     form1.InPortClick();
@@ -129,6 +130,18 @@ TEST_F(SimulatedLine, SecondReadRefreshesValuesWithoutRedoingTheLayout) {
     EXPECT_NE(form1.ui->StKodACP1->text(), before);
     EXPECT_EQ(form1.ui->StKodACP1->text(),
               QString::number(vsim::VirtualDevice::AdcForPressure(33.0)));
+
+    QLabel* const boxes[] = {form1.ui->StRez1, form1.ui->StKodACP1, form1.ui->StRezKPa1,
+                             form1.ui->StRezProc1};
+    form1.resize(form1.width() + 200, form1.height() + 50);
+    QApplication::processEvents();
+    for (QLabel* box : boxes) {
+        SCOPED_TRACE(box->objectName().toStdString());
+        EXPECT_TRUE(box->isVisible());
+        EXPECT_EQ(box->geometry(), box->parentWidget()->rect());
+        EXPECT_GE(box->width(), box->minimumWidth());
+        EXPECT_GE(box->height(), box->minimumHeight());
+    }
 }
 
 TEST_F(SimulatedLine, NonPrivilegedDeviceLocksTheProgrammingControls) {
