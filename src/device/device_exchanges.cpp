@@ -116,7 +116,7 @@ std::string FailureText(const TComPortClass& link, const TProgVEKClass& record, 
 }
 
 // The write's exchanges, from the identification to the confirmation.
-DeviceWrite SendBlock(TComPortClass& link, TProgVEKClass& record, const WriteOptions& progress) {
+DeviceWrite SendBlock(TComPortClass& link, TProgVEKClass& record, const WriteOptions& options) {
     DeviceWrite write;
     write.reached = DeviceWrite::Identification;
     const Identification id = Identify(link, record.DeviceNumber);
@@ -139,7 +139,7 @@ DeviceWrite SendBlock(TComPortClass& link, TProgVEKClass& record, const WriteOpt
 
     std::array<uint8_t, kBlockCapacity> payload{};
     record.CopyBlockTo(payload);
-    if (progress.checked) progress.checked();
+    if (options.checked) options.checked();
     write.reached = DeviceWrite::Block;
     ReplyBuffer reply{};
     write.result = link.Transact(record.DeviceNumber, kFnWriteBlock,
@@ -149,7 +149,7 @@ DeviceWrite SendBlock(TComPortClass& link, TProgVEKClass& record, const WriteOpt
     // The device has taken the block, and with it the new number.
     record.DeviceNumber = record.NewDeviceNumber;
     record.BlockOrigin = record.DeviceNumber;
-    if (progress.taken) progress.taken();
+    if (options.taken) options.taken();
     link.WaitMs(kStoreWaitMs);
 
     write.reached = DeviceWrite::Confirmation;

@@ -23,19 +23,19 @@ bool TForm1::OutPortClick() {
     ui->ProgressBar1->show();
     AdvanceProgress();
 
-    WriteOptions progress;
-    progress.journal = &Journal;
+    WriteOptions options;
+    options.journal = &Journal;
     if (!writeAction_.empty()) {
-        progress.action = writeAction_;
+        options.action = writeAction_;
     } else if (Record.NewDeviceNumber != Record.DeviceNumber) {
-        progress.action = "смена номера";
+        options.action = "смена номера";
     }
-    progress.checked = [this] { AdvanceProgress(); };
-    progress.taken = [this] {
+    options.checked = [this] { AdvanceProgress(); };
+    options.taken = [this] {
         ui->CBoxUstr->setCurrentIndex(Record.DeviceNumber);
         AdvanceProgress();
     };
-    const DeviceWrite write = WriteBlock(Link, Record, progress);
+    const DeviceWrite write = WriteBlock(Link, Record, options);
     switch (write.reached) {
         case DeviceWrite::Done:
             InPortClick();

@@ -15,10 +15,6 @@ double CharacterMs(int32_t baud) {
     return baud > 0 ? 11.0 * 1000 / baud : 11.0;
 }
 
-int32_t Baud(const TComPortClass& link) {
-    return std::atoi(link.BaudText.c_str());
-}
-
 // How long after its request a device may still begin to answer under the specified timing
 // (the header read's 1300 ms time-out), plus the reply's own characters and a margin: bytes
 // heard within this time of a request may be its reply.
@@ -154,7 +150,7 @@ void LineSearch::HeardStray() {
 }
 
 bool LineSearch::MayHaveSent(int32_t address, int64_t arrivedAfterNs) const {
-    const int64_t window = LateWindowNs(Baud(link_));
+    const int64_t window = LateWindowNs(link_.Baud());
     return !IsFound(address) && std::any_of(asked_.begin(), asked_.end(), [&](const Asked& a) {
         return a.address == address && a.requestNs + window >= arrivedAfterNs;
     });
@@ -186,7 +182,7 @@ void LineSearch::Suspect(int64_t arrivedAfterNs) {
 // them to notice them, so the search waits out their late window and looks at the input.
 void LineSearch::Listen() {
     if (!link_.PortConnected()) return;
-    const int64_t window = LateWindowNs(Baud(link_));
+    const int64_t window = LateWindowNs(link_.Baud());
     int64_t until = 0;
     for (const Asked& a : asked_) {
         if (!IsFound(a.address)) until = std::max(until, a.requestNs + window);

@@ -35,6 +35,10 @@ const std::string kNoHash(64, '0');
 // The end of every line: ,"hash":"<64 hex digits>"}
 constexpr std::string_view kHashKey = ",\"hash\":\"";
 constexpr size_t kHashTail = kHashKey.size() + 64 + 2;
+// The hash a whole line states at its end.
+std::string StatedHash(std::string_view line) {
+    return std::string(line.substr(line.size() - 66, 64));
+}
 // A line is a few kilobytes at most; the last one is looked for in this much of the file's end.
 constexpr long kTailBytes = 64 * 1024;
 constexpr size_t kLargestJournal = size_t{1} << 30;
@@ -174,7 +178,7 @@ CheckedLine CheckLine(std::string_view line) {
         line.substr(line.size() - kHashTail, kHashKey.size()) != kHashKey) {
         return checked;
     }
-    checked.hash = std::string(line.substr(line.size() - 66, 64));
+    checked.hash = StatedHash(line);
     std::string body(line.substr(0, line.size() - kHashTail));
     body += '}';
     checked.matches = Sha256Hex(body) == checked.hash;
@@ -332,7 +336,7 @@ int64_t ServiceJournal::Append(JournalEntry entry) {
         std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
     std::optional<std::string> endError;
     if (written) {
-        const Json end = {{"entry", entry.entry}, {"hash", line.substr(line.size() - 66, 64)}};
+        const Json end = {{"entry", entry.entry}, {"hash", StatedHash(line)}};
         endError =
             WriteWholeFile((std::filesystem::path(folder_) / kEndName).string(), end.dump() + "\n");
     }
@@ -356,7 +360,7 @@ JournalledChange::JournalledChange(ServiceJournal* journal, const TComPortClass&
     entry_.event = "intent";
     entry_.action = std::move(action);
     entry_.port = link.PortName;
-    entry_.baud = std::atoi(link.BaudText.c_str());
+    entry_.baud = link.Baud();
     entry_.address = record.DeviceNumber + 1;
     entry_.type = record.TypeCode;
     entry_.version = record.Version;

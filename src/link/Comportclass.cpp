@@ -21,6 +21,14 @@ long LeadingNumber(const std::string& text) {
     return std::strtol(text.c_str(), nullptr, 10);
 }
 
+}  // namespace
+
+int32_t TComPortClass::Baud() const {
+    return static_cast<int32_t>(std::clamp(LeadingNumber(BaudText), 0L, long{INT32_MAX}));
+}
+
+namespace {
+
 TBaudRate BaudRateOf(long bitsPerSecond) {
     for (TBaudRate rate = br110; rate <= br115200; rate = static_cast<TBaudRate>(rate + 1)) {
         if (BaudRateValue(rate, 0) == static_cast<uint32_t>(bitsPerSecond)) return rate;

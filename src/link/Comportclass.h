@@ -163,6 +163,8 @@ class TComPortClass {
     std::string ParityLetter = "N";
     std::string StopBitsText = "2";
     std::string PortName = "COM1";
+    // The speed the settings name, in bit/s, as the port is set to it; 0 for none.
+    int32_t Baud() const;
 
   private:
     int32_t Exchange(uint8_t function, ReplyBuffer& reply);

@@ -71,7 +71,7 @@ void TFormDevice::FormCreate() {
 void TFormDevice::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!ui->FastScan->isChecked()) {
-        ui->UpDownWait->setValue(FirstByteWaitFor(std::atoi(link_.BaudText.c_str())));
+        ui->UpDownWait->setValue(FirstByteWaitFor(link_.Baud()));
     }
     if (QScreen* s = screen()) {
         QRect frame = frameGeometry();

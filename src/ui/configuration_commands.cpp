@@ -23,8 +23,7 @@ void TForm1::SaveConfigClick() {
                                   .arg(Record.DeviceNumber + 1);
     const QString path = ChooseConfigFile ? ChooseConfigFile(true, suggested) : QString();
     if (path.isEmpty()) return;
-    const DeviceConfiguration c =
-        ConfigurationOf(Record, Link.PortName, std::atoi(Link.BaudText.c_str()));
+    const DeviceConfiguration c = ConfigurationOf(Record, Link.PortName, Link.Baud());
     if (const auto error = SaveConfiguration(path.toStdString(), c)) ShowError(*error);
 }
 
@@ -130,7 +129,7 @@ void TForm1::ReportClick() {
                                   .arg(QDate::currentDate().toString("yyyy-MM-dd"));
     const QString path = ChooseReportFile ? ChooseReportFile(suggested) : QString();
     if (path.isEmpty()) return;
-    const QString html = DeviceReportHtml(Record, Link.PortName, std::atoi(Link.BaudText.c_str()),
-                                          CheckJournal(Journal.Path()));
+    const QString html =
+        DeviceReportHtml(Record, Link.PortName, Link.Baud(), CheckJournal(Journal.Path()));
     if (const auto error = WriteDeviceReport(path, html)) ShowError(*error);
 }
